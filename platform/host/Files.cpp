@@ -1,0 +1,449 @@
+// Files and folders of the host backend. A Windows path is mapped through the prefix; share
+// modes are open file description locks, so two processes exclude each other as Windows share
+// modes do; the read-only attribute is the owner's write bit, enforced here even for root.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "platform/Text.h"
+#include "platform/Win32.h"
+#include "platform/host/Prefix.h"
+
+namespace kv::win {
+
+namespace fs = std::filesystem;
+using host::Prefix;
+using host::WindowsErrorFromErrno;
+
+namespace {
+
+thread_local DWORD lastError = ERROR_SUCCESS;
+
+// 100-ns intervals between 1601-01-01 and 1970-01-01.
+constexpr std::int64_t kEpochDifference = 116444736000000000LL;
+
+FileTime FromTimespec(const timespec& ts) {
+  return static_cast<FileTime>(kEpochDifference + static_cast<std::int64_t>(ts.tv_sec) * 10000000LL +
+                               ts.tv_nsec / 100);
+}
+
+timespec ToTimespec(FileTime ft) {
+  const std::int64_t since1970 = static_cast<std::int64_t>(ft) - kEpochDifference;
+  std::int64_t sec = since1970 / 10000000LL;
+  std::int64_t rem = since1970 % 10000000LL;
+  if (rem < 0) {
+    rem += 10000000LL;
+    --sec;
+  }
+  timespec ts{};
+  ts.tv_sec = static_cast<time_t>(sec);
+  ts.tv_nsec = static_cast<long>(rem * 100);
+  return ts;
+}
+
+std::optional<fs::path> Map(const std::string& path) { return Prefix::Current().ToHost(path); }
+
+bool Fail(DWORD code) {
+  lastError = code;
+  return false;
+}
+
+// ENOENT becomes "file not found" when the folder exists, "path not found" otherwise.
+DWORD ErrorFor(int err, const fs::path& hostPath) {
+  if (err == ENOENT) {
+    struct stat st{};
+    const fs::path parent = hostPath.parent_path();
+    if (!parent.empty() && ::stat(parent.c_str(), &st) != 0) return ERROR_PATH_NOT_FOUND;
+    return ERROR_FILE_NOT_FOUND;
+  }
+  return WindowsErrorFromErrno(err);
+}
+
+bool FailErrno(const fs::path& hostPath) { return Fail(ErrorFor(errno, hostPath)); }
+
+bool IsReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
+
+// True when another open of the file (any process) holds a lock that a lock of this type
+// would conflict with.
+bool LockedByOther(int fd, short type) {
+  struct flock fl{};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = 0;
+  fl.l_len = 0;
+  if (fcntl(fd, F_OFD_GETLK, &fl) != 0) return false;
+  return fl.l_type != F_UNLCK;
+}
+
+// Whether a file may be deleted, written or read now, as Windows share modes decide.
+DWORD SharingState(const fs::path& hostPath, short wanted) {
+  const int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return ERROR_SUCCESS;
+  const bool locked = LockedByOther(fd, wanted);
+  ::close(fd);
+  return locked ? ERROR_SHARING_VIOLATION : ERROR_SUCCESS;
+}
+
+bool SetLock(int fd, short type) {
+  struct flock fl{};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  return fcntl(fd, F_OFD_SETLK, &fl) == 0;
+}
+
+bool WildcardMatch(std::string_view pattern, std::string_view name) {
+  // Windows matches "*.*" against every name, with or without a dot.
+  if (pattern == "*.*" || pattern == "*") return true;
+  const std::string p = text::ToUpper(pattern), n = text::ToUpper(name);
+  std::size_t pi = 0, ni = 0, star = std::string::npos, mark = 0;
+  while (ni < n.size()) {
+    if (pi < p.size() && (p[pi] == '?' || p[pi] == n[ni])) {
+      ++pi;
+      ++ni;
+    } else if (pi < p.size() && p[pi] == '*') {
+      star = pi++;
+      mark = ni;
+    } else if (star != std::string::npos) {
+      pi = star + 1;
+      ni = ++mark;
+    } else {
+      return false;
+    }
+  }
+  while (pi < p.size() && p[pi] == '*') ++pi;
+  return pi == p.size();
+}
+
+bool CopyContent(int in, int out) {
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t got = ::read(in, buffer, sizeof buffer);
+    if (got < 0) return false;
+    if (got == 0) return true;
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put = ::write(out, buffer + done, static_cast<std::size_t>(got - done));
+      if (put < 0) return false;
+      done += put;
+    }
+  }
+}
+
+}  // namespace
+
+DWORD GetLastError() { return lastError; }
+void SetLastError(DWORD code) { lastError = code; }
+
+DWORD GetFileAttributes(const std::string& path) {
+  const auto host = Map(path);
+  if (!host) return INVALID_FILE_ATTRIBUTES;
+  struct stat st{};
+  if (::stat(host->c_str(), &st) != 0) {
+    FailErrno(*host);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  return IsReadOnly(st) ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+}
+
+bool SetFileAttributes(const std::string& path, DWORD attributes) {
+  const auto host = Map(path);
+  if (!host) return false;
+  struct stat st{};
+  if (::stat(host->c_str(), &st) != 0) return FailErrno(*host);
+  if (S_ISDIR(st.st_mode)) return true;  // Windows ignores read-only on folders
+  mode_t mode = st.st_mode & 07777;
+  mode = (attributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~mode_t{0222}) : (mode | S_IWUSR);
+  if (::chmod(host->c_str(), mode) != 0) return FailErrno(*host);
+  return true;
+}
+
+bool CopyFile(const std::string& source, const std::string& target, bool failIfExists) {
+  const auto from = Map(source);
+  if (!from) return false;
+  const auto to = Map(target);
+  if (!to) return false;
+  struct stat src{};
+  if (::stat(from->c_str(), &src) != 0) return FailErrno(*from);
+  if (S_ISDIR(src.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  struct stat dst{};
+  const bool targetExists = ::stat(to->c_str(), &dst) == 0;
+  if (targetExists) {
+    if (failIfExists) return Fail(ERROR_FILE_EXISTS);
+    if (S_ISDIR(dst.st_mode) || IsReadOnly(dst)) return Fail(ERROR_ACCESS_DENIED);
+    if (src.st_dev == dst.st_dev && src.st_ino == dst.st_ino) return Fail(ERROR_SHARING_VIOLATION);
+  }
+  const int in = ::open(from->c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return FailErrno(*from);
+  if (LockedByOther(in, F_RDLCK)) {
+    ::close(in);
+    return Fail(ERROR_SHARING_VIOLATION);
+  }
+  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : 0);
+  const int out = ::open(to->c_str(), flags, 0666);
+  if (out < 0) {
+    const DWORD code = ErrorFor(errno, *to);
+    ::close(in);
+    return Fail(code == ERROR_FILE_EXISTS && !failIfExists ? ERROR_ACCESS_DENIED : code);
+  }
+  // The target is ours alone while it is written, as CopyFile opens it without sharing.
+  if (!SetLock(out, F_WRLCK)) {
+    ::close(in);
+    ::close(out);
+    return Fail(ERROR_SHARING_VIOLATION);
+  }
+  bool ok = ::ftruncate(out, 0) == 0 && CopyContent(in, out);
+  const int err = errno;
+  if (ok) {
+    const timespec times[2] = {{0, UTIME_OMIT}, src.st_mtim};
+    ok = ::futimens(out, times) == 0 && ::fchmod(out, src.st_mode & 07777) == 0;
+  }
+  ::close(in);
+  if (::close(out) != 0 && ok) return FailErrno(*to);
+  if (!ok) return Fail(ErrorFor(err, *to));
+  return true;
+}
+
+bool DeleteFile(const std::string& path) {
+  const auto host = Map(path);
+  if (!host) return false;
+  struct stat st{};
+  if (::lstat(host->c_str(), &st) != 0) return FailErrno(*host);
+  if (S_ISDIR(st.st_mode) || IsReadOnly(st)) return Fail(ERROR_ACCESS_DENIED);
+  if (const DWORD sharing = SharingState(*host, F_WRLCK); sharing != ERROR_SUCCESS) return Fail(sharing);
+  if (::unlink(host->c_str()) != 0) return FailErrno(*host);
+  return true;
+}
+
+bool RecordMoveAtRestart(const std::string& source, const std::string& target, DWORD flags);
+
+bool MoveFileEx(const std::string& source, const std::string& target, DWORD flags) {
+  if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) return RecordMoveAtRestart(source, target, flags);
+  const auto from = Map(source);
+  if (!from) return false;
+  const auto to = Map(target);
+  if (!to) return false;
+  struct stat src{};
+  if (::lstat(from->c_str(), &src) != 0) return FailErrno(*from);
+  struct stat dst{};
+  if (::stat(to->c_str(), &dst) == 0) {
+    if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS);
+    if (S_ISDIR(dst.st_mode) || IsReadOnly(dst)) return Fail(ERROR_ACCESS_DENIED);
+    if (const DWORD sharing = SharingState(*to, F_WRLCK); sharing != ERROR_SUCCESS) return Fail(sharing);
+  }
+  if (!S_ISDIR(src.st_mode)) {
+    if (const DWORD sharing = SharingState(*from, F_WRLCK); sharing != ERROR_SUCCESS) return Fail(sharing);
+  }
+  if (::rename(from->c_str(), to->c_str()) == 0) return true;
+  if (errno != EXDEV) return FailErrno(*to);
+  if (!(flags & MOVEFILE_COPY_ALLOWED)) return Fail(17);  // ERROR_NOT_SAME_DEVICE
+  return CopyFile(source, target, false) && DeleteFile(source);
+}
+
+bool CreateDirectory(const std::string& path) {
+  const auto host = Map(path);
+  if (!host) return false;
+  if (::mkdir(host->c_str(), 0777) == 0) return true;
+  if (errno == EEXIST) return Fail(ERROR_ALREADY_EXISTS);
+  return Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : WindowsErrorFromErrno(errno));
+}
+
+bool RemoveDirectory(const std::string& path) {
+  const auto host = Map(path);
+  if (!host) return false;
+  if (::rmdir(host->c_str()) == 0) return true;
+  return FailErrno(*host);
+}
+
+bool GetFileLastWriteTime(const std::string& path, FileTime& time) {
+  const auto host = Map(path);
+  if (!host) return false;
+  struct stat st{};
+  if (::stat(host->c_str(), &st) != 0) return FailErrno(*host);
+  time = FromTimespec(st.st_mtim);
+  return true;
+}
+
+bool SetFileLastWriteTime(const std::string& path, FileTime time) {
+  const auto host = Map(path);
+  if (!host) return false;
+  const timespec times[2] = {{0, UTIME_OMIT}, ToTimespec(time)};
+  if (::utimensat(AT_FDCWD, host->c_str(), times, 0) != 0) return FailErrno(*host);
+  return true;
+}
+
+FileTime FileTimeToLocalFileTime(FileTime utc) {
+  const time_t seconds = ToTimespec(utc).tv_sec;
+  tm local{};
+  localtime_r(&seconds, &local);
+  return static_cast<FileTime>(static_cast<std::int64_t>(utc) + local.tm_gmtoff * 10000000LL);
+}
+
+FileTime GetSystemTimeAsFileTime() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return FromTimespec(ts);
+}
+
+std::vector<FindData> FindFiles(const std::string& mask) {
+  std::vector<FindData> found;
+  std::string m = mask;
+  for (char& c : m) {
+    if (c == '/') c = '\\';
+  }
+  const auto slash = m.find_last_of('\\');
+  const std::string folder = slash == std::string::npos ? std::string() : m.substr(0, slash + 1);
+  const std::string pattern = slash == std::string::npos ? m : m.substr(slash + 1);
+  std::optional<fs::path> host = folder.empty() ? std::optional<fs::path>(fs::current_path()) : Map(folder);
+  if (!host) return found;
+  DIR* dir = ::opendir(host->c_str());
+  if (dir == nullptr) {
+    Fail(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : WindowsErrorFromErrno(errno));
+    return found;
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == ".." || !WildcardMatch(pattern, name)) continue;
+    struct stat st{};
+    if (::stat((*host / name).c_str(), &st) != 0) continue;
+    FindData data;
+    data.name = name;
+    data.attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY
+                                          : (IsReadOnly(st) ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
+    data.lastWriteTime = FromTimespec(st.st_mtim);
+    data.size = static_cast<std::uint64_t>(st.st_size);
+    found.push_back(std::move(data));
+  }
+  ::closedir(dir);
+  if (found.empty()) Fail(ERROR_FILE_NOT_FOUND);
+  return found;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+File::~File() { Close(); }
+
+void File::Close() {
+  if (fd_ >= 0) {
+    ::close(fd_);  // closing the description releases its lock
+    fd_ = -1;
+  }
+}
+
+std::optional<File> File::Create(const std::string& path, DWORD access, DWORD shareMode, DWORD disposition) {
+  const auto host = Map(path);
+  if (!host) return std::nullopt;
+  struct stat st{};
+  const bool exists = ::stat(host->c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) {
+    Fail(ERROR_ACCESS_DENIED);
+    return std::nullopt;
+  }
+  const bool wantsWrite = (access & GENERIC_WRITE) != 0;
+  if (exists) {
+    if (disposition == CREATE_NEW) {
+      Fail(ERROR_FILE_EXISTS);
+      return std::nullopt;
+    }
+    if ((wantsWrite || disposition == CREATE_ALWAYS) && IsReadOnly(st)) {
+      Fail(ERROR_ACCESS_DENIED);
+      return std::nullopt;
+    }
+  } else if (disposition == OPEN_EXISTING) {
+    FailErrno(*host);
+    return std::nullopt;
+  }
+  // A write lock needs a description open for writing; an open that shares nothing takes one.
+  const bool exclusive = (shareMode & (FILE_SHARE_READ | FILE_SHARE_WRITE)) != (FILE_SHARE_READ | FILE_SHARE_WRITE);
+  int flags = O_CLOEXEC;
+  if (wantsWrite || exclusive || disposition != OPEN_EXISTING) {
+    flags |= O_RDWR;
+  } else {
+    flags |= O_RDONLY;
+  }
+  if (disposition == CREATE_NEW) flags |= O_CREAT | O_EXCL;
+  if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) flags |= O_CREAT;
+  int fd = ::open(host->c_str(), flags, 0666);
+  if (fd < 0 && errno == EACCES && !wantsWrite && (flags & O_RDWR)) {
+    fd = ::open(host->c_str(), (flags & ~O_RDWR) | O_RDONLY, 0666);
+  }
+  if (fd < 0) {
+    FailErrno(*host);
+    return std::nullopt;
+  }
+  const int accessMode = fcntl(fd, F_GETFL) & O_ACCMODE;
+  const short lockType = exclusive && accessMode == O_RDWR ? F_WRLCK : F_RDLCK;
+  if (!SetLock(fd, lockType)) {
+    ::close(fd);
+    Fail(ERROR_SHARING_VIOLATION);
+    return std::nullopt;
+  }
+  if (disposition == CREATE_ALWAYS && ::ftruncate(fd, 0) != 0) {
+    FailErrno(*host);
+    ::close(fd);
+    return std::nullopt;
+  }
+  lastError = exists && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS
+                                                                                     : ERROR_SUCCESS;
+  return File(fd);
+}
+
+long long File::Read(void* buffer, std::size_t size) {
+  const ssize_t got = ::read(fd_, buffer, size);
+  if (got < 0) {
+    lastError = WindowsErrorFromErrno(errno);
+    return -1;
+  }
+  return got;
+}
+
+bool File::Write(const void* buffer, std::size_t size) {
+  const char* p = static_cast<const char*>(buffer);
+  while (size > 0) {
+    const ssize_t put = ::write(fd_, p, size);
+    if (put < 0) return Fail(WindowsErrorFromErrno(errno));
+    p += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+bool File::SetLastWriteTime(FileTime time) {
+  const timespec times[2] = {{0, UTIME_OMIT}, ToTimespec(time)};
+  if (::futimens(fd_, times) != 0) return Fail(WindowsErrorFromErrno(errno));
+  return true;
+}
+
+std::optional<std::uint64_t> File::Size() const {
+  struct stat st{};
+  if (::fstat(fd_, &st) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+std::uint32_t GetTickCount() {
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+void Sleep(std::uint32_t milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+}  // namespace kv::win

@@ -1,0 +1,222 @@
+// The host backend's files: path mapping, attributes, times, share modes between processes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/Win32.h"
+#include "platform/host/Prefix.h"
+#include "tests/support/TempPrefix.h"
+
+namespace kv {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempPrefix;
+
+TEST(HostPaths, ComponentsMatchWithoutRegardToCase) {
+  TempPrefix prefix;
+  const fs::path file = prefix.WriteFile("C:\\WKorvane\\TSV\\Programs\\Main.EXE", "x");
+  const auto mapped = host::Prefix::Current().ToHost("c:\\wkorvane\\tsv\\PROGRAMS\\main.exe");
+  ASSERT_TRUE(mapped);
+  EXPECT_EQ(*mapped, file);
+  EXPECT_EQ(win::GetFileAttributes("C:/WKORVANE/tsv/programs/MAIN.exe"), win::FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(HostPaths, MissingComponentsKeepTheirSpellingAndDotsAreResolved) {
+  TempPrefix prefix;
+  prefix.WriteFile("C:\\Data\\a.txt", "x");
+  const auto mapped = host::Prefix::Current().ToHost("C:\\DATA\\New\\..\\Sub\\.\\File.txt");
+  ASSERT_TRUE(mapped);
+  EXPECT_EQ(*mapped, prefix.Root() / "drives" / "c" / "Data" / "Sub" / "File.txt");
+}
+
+TEST(HostPaths, DriveZReachesTheHostAndUncNamesNothing) {
+  TempPrefix prefix;
+  test::TempDir dir;
+  std::ofstream(dir.Path() / "f.txt") << "hello";
+  const std::string z = "Z:" + (dir.Path() / "f.txt").string();
+  EXPECT_EQ(win::GetFileAttributes(z), win::FILE_ATTRIBUTE_NORMAL);
+  std::string expected = z;
+  std::replace(expected.begin(), expected.end(), '/', '\\');
+  EXPECT_EQ(host::Prefix::Current().ToWindows(dir.Path() / "f.txt"), expected);
+  EXPECT_EQ(win::GetFileAttributes("\\\\server\\share\\f.txt"), win::INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_BAD_NETPATH);
+  EXPECT_EQ(win::GetFileAttributes("Q:\\f.txt"), win::INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_PATH_NOT_FOUND);
+}
+
+TEST(HostPaths, HostPathsBelowADriveReadAsThatDrive) {
+  TempPrefix prefix;
+  const fs::path file = prefix.WriteFile("C:\\Windows\\System32\\gds32.dll", "x");
+  EXPECT_EQ(host::Prefix::Current().ToWindows(file), "C:\\Windows\\System32\\gds32.dll");
+  EXPECT_EQ(host::Prefix::Current().ToWindows(prefix.Root() / "drives" / "c"), "C:\\");
+}
+
+TEST(HostDrives, TypesComeFromThePrefix) {
+  TempPrefix prefix;
+  prefix.AddDrive('D', "cdrom");
+  prefix.AddDrive('N', "remote");
+  EXPECT_EQ(win::GetDriveType("C:\\"), win::DRIVE_FIXED);
+  EXPECT_EQ(win::GetDriveType("d:\\"), win::DRIVE_CDROM);
+  EXPECT_EQ(win::GetDriveType("N:\\"), win::DRIVE_REMOTE);
+  EXPECT_EQ(win::GetDriveType("E:\\"), win::DRIVE_NO_ROOT_DIR);
+  EXPECT_EQ(win::GetDriveType("\\\\s"), win::DRIVE_NO_ROOT_DIR);
+  EXPECT_EQ(win::GetLogicalDrives(), (1u << 2) | (1u << 3) | (1u << 13));
+  EXPECT_EQ(win::GetLogicalDriveStrings(), std::string("C:\\\0D:\\\0N:\\\0", 12));
+}
+
+TEST(HostFiles, ErrorsOfMissingFilesAndFolders) {
+  TempPrefix prefix;
+  prefix.WriteFile("C:\\A\\x.txt", "x");
+  EXPECT_EQ(win::GetFileAttributes("C:\\A\\missing.txt"), win::INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(win::GetFileAttributes("C:\\Nowhere\\missing.txt"), win::INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(win::GetLastError(), win::ERROR_PATH_NOT_FOUND);
+  EXPECT_FALSE(win::CreateDirectory("C:\\A"));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_ALREADY_EXISTS);
+  EXPECT_FALSE(win::CreateDirectory("C:\\No\\Parent"));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_PATH_NOT_FOUND);
+  EXPECT_FALSE(win::RemoveDirectory("C:\\A"));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_DIR_NOT_EMPTY);
+}
+
+TEST(HostFiles, ReadOnlyIsTheOwnerWriteBitAndIsEnforced) {
+  TempPrefix prefix;
+  prefix.WriteFile("C:\\A\\ro.txt", "old");
+  prefix.WriteFile("C:\\A\\src.txt", "new");
+  ASSERT_TRUE(win::SetFileAttributes("C:\\A\\ro.txt", win::FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(win::GetFileAttributes("C:\\A\\ro.txt"), win::FILE_ATTRIBUTE_READONLY);
+  EXPECT_FALSE(win::DeleteFile("C:\\A\\ro.txt"));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(win::CopyFile("C:\\A\\src.txt", "C:\\A\\ro.txt", false));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(win::File::Create("C:\\A\\ro.txt", win::GENERIC_WRITE, 0, win::OPEN_EXISTING));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(prefix.ReadFile("C:\\A\\ro.txt"), "old");
+  ASSERT_TRUE(win::SetFileAttributes("C:\\A\\ro.txt", win::FILE_ATTRIBUTE_NORMAL));
+  EXPECT_TRUE(win::CopyFile("C:\\A\\src.txt", "C:\\A\\ro.txt", false));
+  EXPECT_EQ(prefix.ReadFile("C:\\A\\ro.txt"), "new");
+}
+
+TEST(HostFiles, CopyKeepsTheLastWriteTimeToTheHundredNanosecond) {
+  TempPrefix prefix;
+  prefix.WriteFile("C:\\A\\src.txt", "content");
+  const win::FileTime stamp = 133000000001234567ULL;  // an odd number of 100-ns units
+  ASSERT_TRUE(win::SetFileLastWriteTime("C:\\A\\src.txt", stamp));
+  win::FileTime read = 0;
+  ASSERT_TRUE(win::GetFileLastWriteTime("C:\\A\\src.txt", read));
+  EXPECT_EQ(read, stamp);
+  ASSERT_TRUE(win::CopyFile("C:\\A\\src.txt", "C:\\B\\..\\A\\dst.txt", true));
+  ASSERT_TRUE(win::GetFileLastWriteTime("C:\\A\\dst.txt", read));
+  EXPECT_EQ(read, stamp);
+  EXPECT_FALSE(win::CopyFile("C:\\A\\src.txt", "C:\\A\\dst.txt", true));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_FILE_EXISTS);
+}
+
+TEST(HostFiles, FindFilesMatchesMasksWithoutRegardToCase) {
+  TempPrefix prefix;
+  for (const char* name : {"Update1.tmp", "UPDATE22.TMP", "other.tmp", "Update3.txt"}) {
+    prefix.WriteFile(std::string("C:\\T\\") + name, "x");
+  }
+  std::vector<std::string> names;
+  for (const auto& f : win::FindFiles("C:\\t\\update*.tmp")) names.push_back(f.name);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"UPDATE22.TMP", "Update1.tmp"}));
+  EXPECT_EQ(win::FindFiles("C:\\T\\*.*").size(), 4u);
+  EXPECT_TRUE(win::FindFiles("C:\\T\\none*.tmp").empty());
+  EXPECT_EQ(win::GetLastError(), win::ERROR_FILE_NOT_FOUND);
+}
+
+// Runs body in a child process that holds the file open exclusively until told to stop.
+class HolderProcess {
+ public:
+  explicit HolderProcess(const std::string& path) {
+    int ready[2], stop[2];
+    EXPECT_EQ(pipe(ready), 0);
+    EXPECT_EQ(pipe(stop), 0);
+    pid_ = fork();
+    if (pid_ == 0) {
+      auto file = win::File::Create(path, win::GENERIC_READ | win::GENERIC_WRITE, 0, win::OPEN_EXISTING);
+      const char ok = file ? '1' : '0';
+      (void)!write(ready[1], &ok, 1);
+      char c;
+      (void)!read(stop[0], &c, 1);
+      _exit(0);
+    }
+    char ok = '0';
+    EXPECT_EQ(read(ready[0], &ok, 1), 1);
+    EXPECT_EQ(ok, '1');
+    stop_ = stop[1];
+    close(ready[0]);
+    close(ready[1]);
+    close(stop[0]);
+  }
+  ~HolderProcess() {
+    (void)!write(stop_, "x", 1);
+    close(stop_);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int stop_ = -1;
+};
+
+TEST(HostFiles, AFileHeldExclusivelyByAnotherProcessIsASharingViolation) {
+  TempPrefix prefix;
+  prefix.WriteFile("C:\\A\\main.dll", "old");
+  prefix.WriteFile("C:\\A\\new.dll", "new");
+  {
+    HolderProcess holder("C:\\A\\main.dll");
+    EXPECT_FALSE(win::File::Create("C:\\A\\main.dll", win::GENERIC_READ, win::FILE_SHARE_READ, win::OPEN_EXISTING));
+    EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
+    EXPECT_FALSE(win::DeleteFile("C:\\A\\main.dll"));
+    EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
+    EXPECT_FALSE(win::CopyFile("C:\\A\\new.dll", "C:\\A\\main.dll", false));
+    EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
+    EXPECT_FALSE(win::MoveFileEx("C:\\A\\new.dll", "C:\\A\\main.dll", win::MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(prefix.ReadFile("C:\\A\\main.dll"), "old");
+  }
+  EXPECT_TRUE(win::DeleteFile("C:\\A\\main.dll"));
+}
+
+TEST(HostFiles, SharedOpensCoexistAndExcludeAnExclusiveOne) {
+  TempPrefix prefix;
+  prefix.WriteFile("C:\\A\\f.txt", "x");
+  const win::DWORD share = win::FILE_SHARE_READ | win::FILE_SHARE_WRITE;
+  auto first = win::File::Create("C:\\A\\f.txt", win::GENERIC_READ, share, win::OPEN_EXISTING);
+  auto second = win::File::Create("C:\\A\\f.txt", win::GENERIC_READ, share, win::OPEN_EXISTING);
+  ASSERT_TRUE(first && second);
+  EXPECT_FALSE(win::File::Create("C:\\A\\f.txt", win::GENERIC_READ | win::GENERIC_WRITE, 0, win::OPEN_EXISTING));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
+  first->Close();
+  second->Close();
+  EXPECT_TRUE(win::File::Create("C:\\A\\f.txt", win::GENERIC_READ | win::GENERIC_WRITE, 0, win::OPEN_EXISTING));
+}
+
+TEST(HostFiles, MoveAtRestartIsRecordedWhereWindowsRecordsIt) {
+  TempPrefix prefix;
+  prefix.WriteFile("C:\\A\\main000.dll", "new");
+  ASSERT_TRUE(win::MoveFileEx("C:\\A\\main000.dll", "C:\\A\\main.dll",
+                              win::MOVEFILE_REPLACE_EXISTING | win::MOVEFILE_DELAY_UNTIL_REBOOT));
+  ASSERT_TRUE(win::MoveFileEx("C:\\A\\old.dll", "", win::MOVEFILE_DELAY_UNTIL_REBOOT));
+  win::RegKey key;
+  ASSERT_EQ(win::RegKey::Open(win::HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                              win::KEY_READ, key),
+            win::ERROR_SUCCESS);
+  win::RegValue value;
+  ASSERT_EQ(key.QueryValue("PendingFileRenameOperations", value), win::ERROR_SUCCESS);
+  EXPECT_EQ(value.type, win::REG_MULTI_SZ);
+  EXPECT_EQ(value.AsMultiString(), (std::vector<std::string>{"\\??\\C:\\A\\main000.dll", "!\\??\\C:\\A\\main.dll",
+                                                              "\\??\\C:\\A\\old.dll", ""}));
+  EXPECT_EQ(prefix.ReadFile("C:\\A\\main000.dll"), "new");
+}
+
+}  // namespace
+}  // namespace kv
