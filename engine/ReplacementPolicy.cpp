@@ -1,0 +1,122 @@
+// The rules by which a packaged file replaces an installed one.
+#include <exception>
+
+#include "engine/UpdateCommon.h"
+#include "platform/Errors.h"
+#include "platform/FileUtils.h"
+#include "platform/Messages.h"
+#include "platform/UserInterface.h"
+
+namespace kv {
+
+namespace {
+
+bool IsExistingFile(const std::string& path) {
+  const win::DWORD attributes = win::GetFileAttributes(path);
+  return attributes != win::INVALID_FILE_ATTRIBUTES && (attributes & win::FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::string FileNamePart(const std::string& path) {
+  return path.substr(path.find_last_of("\\:") + 1);
+}
+
+std::string FolderPart(const std::string& path) {
+  const auto end = path.find_last_of("\\:");
+  return end == std::string::npos ? std::string() : path.substr(0, end + 1);
+}
+
+// Copies source to a new file beside target and renames it over target. The last error is left
+// set on failure, and no file of the attempt remains.
+bool CopyThroughSibling(const std::string& source, const std::string& target) {
+  const std::string stem = FolderPart(target) + "~" + FileNamePart(target);
+  // A leftover of an interrupted earlier attempt is not ours to remove: take the next name.
+  constexpr int kNames = 100;
+  for (int i = 0; i < kNames; ++i) {
+    const std::string sibling = stem + (i == 0 ? std::string() : "." + std::to_string(i)) + ".kvnew";
+    if (win::GetFileAttributes(sibling) != win::INVALID_FILE_ATTRIBUTES) continue;
+    if (!win::CopyFile(source, sibling, true)) {
+      const win::DWORD error = win::GetLastError();
+      if (error == win::ERROR_FILE_EXISTS) continue;  // made meanwhile by someone else
+      // A partly written copy (a full disk) must not stay behind.
+      win::SetFileAttributes(sibling, win::FILE_ATTRIBUTE_NORMAL);
+      win::DeleteFile(sibling);
+      win::SetLastError(error);
+      return false;
+    }
+    if (win::MoveFileEx(sibling, target, win::MOVEFILE_REPLACE_EXISTING)) return true;
+    const win::DWORD error = win::GetLastError();
+    // The copy carries the source's attributes; a read-only one could not be removed.
+    win::SetFileAttributes(sibling, win::FILE_ATTRIBUTE_NORMAL);
+    win::DeleteFile(sibling);
+    win::SetLastError(error);
+    return false;
+  }
+  win::SetLastError(win::ERROR_FILE_EXISTS);
+  return false;
+}
+
+}  // namespace
+
+void TdmUpdateCommon::CopyPackagedFile(const std::string& Source, const std::string& Target, bool Report) {
+  if (Report) {
+    ReportLine("Copie de " + Source);
+    ReportLine("vers " + Target + "\r\n");
+    Delay(10);
+  }
+  bool ok = true;
+  if (IsExistingFile(Target)) ok = win::SetFileAttributes(Target, win::FILE_ATTRIBUTE_NORMAL);
+  if (ok) ok = CopyThroughSibling(Source, Target);
+  const win::DWORD error = win::GetLastError();
+  win::SetFileAttributes(Target, win::FILE_ATTRIBUTE_NORMAL);
+  if (!ok) {
+    throw SystemError(error, "Source: " + Source + "\r\n" + "Target: " + Target + "\r\n" + "\r\n" +
+                                 "Error: " + SystemError::FromCode(error).what());
+  }
+}
+
+UpdateOutcome TdmUpdateCommon::ReplaceFileByVersion(const std::string& Source, const std::string& Target,
+                                                    bool MustExist, bool DeferCopy) {
+  if (MustExist && !IsExistingFile(Target)) throw Error("Fichier pas trouvé : " + Target);
+  UpdateOutcome outcome = UpdateOutcome::Completed;
+  switch (CompareFileVersion(Target, Source)) {
+    case -1:
+      Ui().MessageBeep(MB_ICONEXCLAMATION);
+      if (!AskConfirmation("Le fichier " + FileNamePart(Target) +
+                           " présent sur votre système est plus récent\r\n" +
+                           "que celui qui est contenu dans cette mise à jour.\r\n" +
+                           "Voulez-vous installer un ancien fichier ?")) {
+        ReportFileNotReplaced(Target);
+        return UpdateOutcome::NotPerformed;
+      }
+      break;
+    case 0:
+      Ui().MessageBeep(MB_ICONEXCLAMATION);
+      if (!AskConfirmation("Le fichier " + FileNamePart(Target) +
+                           " présent sur votre système est à jour.\r\n" +
+                           "Voulez-vous tout de même continuer la mise à jour ?")) {
+        ReportFileUpToDate(Target);
+        return UpdateOutcome::NotPerformed;
+      }
+      break;
+    case 1:
+      break;
+    default:
+      throw Error("Une erreur de comparaison des fichiers s'est produite lors de la mise à jour du " +
+                  Target);
+  }
+  if (!DeferCopy) {
+    try {
+      CopyPackagedFile(Source, Target, true);
+    } catch (const std::exception&) {
+      // The "Copie de" and "vers" lines already name the file; the caller reports the failure.
+      outcome = UpdateOutcome::Failed;
+    }
+  }
+  return outcome;
+}
+
+int TdmUpdateCommon::CompareFileVersion(const std::string& CurrentFile, const std::string& NewFile) {
+  return Installer->CompareFileVersion(CurrentFile, NewFile);
+}
+
+}  // namespace kv

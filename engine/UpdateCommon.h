@@ -1,0 +1,132 @@
+// The update engine: the module the wizard creates once at start-up and the updaters work through.
+// It reads the package's resources, hands out the temporary files packaged files are extracted
+// to, writes the installation report and decides by version whether a packaged file replaces an
+// installed one.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/UpdateOutcome.h"
+#include "platform/InstallTools2.h"
+#include "platform/RichTextControl.h"
+#include "platform/Win32.h"
+
+namespace kv {
+
+// A file-open dialog as the engine keeps it: the request it shows through the user-interface port.
+struct TOpenDialog {
+  std::string Title;
+  std::string Filter;      // "Programmes (*.exe)|*.exe" style; empty: no filter
+  std::string InitialDir;  // Windows path
+  std::string FileName;    // in: proposed name; out: the chosen file
+
+  // Shows the dialog; true with FileName set to the chosen file.
+  bool Execute();
+};
+
+// The size in points of the report's header and outcome lines.
+inline constexpr int kReportHeadingSize = 10;
+
+// "Mise à jour : <title>  dd.mm.yyyy hh:nn:ss" + CR LF, the first line of a run's report, for a
+// local time.
+std::string ReportHeaderText(const std::string& title, win::FileTime localTime);
+// The outcome line, CR LF first so an empty line precedes it; nullopt for an outcome without line.
+std::optional<std::string> OutcomeText(UpdateOutcome outcome);
+// What the report says of an error that escaped the updaters.
+std::string EscapedErrorText(const std::string& message);
+
+class TdmUpdateCommon {
+ public:
+  // A uniform draw below `bound`, for temporary file names.
+  using RandomSource = std::function<std::uint32_t(std::uint32_t bound)>;
+
+  // Temporary names are below this number.
+  static constexpr std::uint32_t kTempNumberBound = 10000000;
+
+  TdmUpdateCommon();           // DataModuleCreate
+  virtual ~TdmUpdateCommon();  // DataModuleDestroy; never throws
+  TdmUpdateCommon(const TdmUpdateCommon&) = delete;
+  TdmUpdateCommon& operator=(const TdmUpdateCommon&) = delete;
+
+  // Package resources ------------------------------------------------------------------------
+
+  // Replaces `lines` with the lines of a text resource; the number of lines, 0 when the resource
+  // is missing or empty.
+  int LoadResourceLines(std::string_view name, std::vector<std::string>& lines);
+  // Replaces the control's content with a Rich Text Format resource; the control's line count,
+  // 0 when the resource is missing.
+  int LoadResourceRichText(std::string_view name, RichTextControl& control);
+
+  // Temporary files --------------------------------------------------------------------------
+
+  // Seeds the generator of temporary names from the clock; the wizard calls it once when shown.
+  void Randomize();
+  // Replaces the generator (tests); an empty source restores the built-in one.
+  void SetRandomSource(RandomSource source);
+  // A temporary file name (the file is not created): temporary folder + prefix + a number below
+  // kTempNumberBound + ".tmp". Never a name handed out before in this run; a stale file left
+  // under the name is deleted and reported. Throws SystemError when it cannot be deleted.
+  std::string NewTempFileName(const std::string& prefix);
+  // Deletes the files of the temporary folder matching the mask; false when an error occurred.
+  bool DeleteTempFiles(const std::string& mask) noexcept;
+
+  // Report -----------------------------------------------------------------------------------
+
+  void SetReportControl(RichTextControl* control) { ReportControl = control; }
+  // Appends the text (CR LF starts a new line) at the end of the report, with a size in points
+  // (0: the format at the end of the report stays in effect). Does nothing without a control.
+  void ReportLine(const std::string& text, int size = 0);
+  // Reports the deletion, then deletes the file; throws SystemError when that fails.
+  void DeleteFileReported(const std::string& fileName);
+  void ReportFileUpToDate(const std::string& fileName);
+  void ReportFileNotReplaced(const std::string& fileName);
+
+  // Replacement policy ------------------------------------------------------------------------
+
+  // Copies Source over Target, reporting it first when Report is set. The new content is written
+  // beside the target and takes its place in one rename, so a failed copy leaves the old file
+  // whole. Throws SystemError with "Source: ...\r\nTarget: ...\r\n\r\nError: <system text>".
+  void CopyPackagedFile(const std::string& Source, const std::string& Target, bool Report);
+  // Decides by version whether Source may replace Target, asking the user when the installed file
+  // is the same or newer, and copies it unless DeferCopy. Completed: copied (or, with DeferCopy,
+  // may be copied); Failed: the copy failed; NotPerformed: the user kept the installed file.
+  UpdateOutcome ReplaceFileByVersion(const std::string& Source, const std::string& Target, bool MustExist,
+                                     bool DeferCopy);
+  // The drive type (DRIVE_*) of the drive the updater runs from.
+  unsigned GetUpdaterDriveType() const;
+
+  // Fields -----------------------------------------------------------------------------------
+
+  TOpenDialog OpenDialogProg;
+  RichTextControl* ReportControl = nullptr;  // not owned
+  std::unique_ptr<TWindowsInstaller> Installer;
+  std::unique_ptr<std::vector<std::string>> PrintLists;
+  std::unique_ptr<std::vector<std::string>> FileNames;
+  // The database connection and the print structure store take their place here, after FileNames.
+  std::uint8_t ProductCode = 0;
+
+ protected:
+  // The running program's full path.
+  virtual std::string UpdaterModulePath() const;
+  // 1: NewFile is to be preferred, 0: the same, -1: CurrentFile is newer.
+  virtual int CompareFileVersion(const std::string& CurrentFile, const std::string& NewFile);
+
+ private:
+  std::string TempFolder() const;
+  std::uint32_t DrawTempNumber();
+
+  std::mt19937 generator_;
+  RandomSource randomSource_;
+  // Upper-case names handed out by NewTempFileName.
+  std::unordered_set<std::string> tempNames_;
+};
+
+}  // namespace kv
