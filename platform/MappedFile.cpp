@@ -76,7 +76,9 @@ MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
   return *this;
 }
 
-MappedFile::~MappedFile() { Unmap(); }
+MappedFile::~MappedFile() {
+  Unmap();
+}
 
 void MappedFile::Unmap() noexcept {
   if (data_ != nullptr) ::munmap(const_cast<std::uint8_t*>(data_), size_);

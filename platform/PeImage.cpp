@@ -14,7 +14,9 @@ constexpr std::size_t kMaxResourceEntries = std::size_t{1} << 20;
 constexpr std::size_t kMaxDataDirectories = 16;
 constexpr std::uint32_t kHighBit = 0x80000000u;
 
-[[noreturn]] void Damaged(const std::string& what) { throw PeFormatError("Fichier PE endommagé : " + what); }
+[[noreturn]] void Damaged(const std::string& what) {
+  throw PeFormatError("Fichier PE endommagé : " + what);
+}
 [[noreturn]] void NotPe(const std::string& what) {
   throw PeFormatError("Ce fichier n'est pas une image PE : " + what);
 }
@@ -70,8 +72,8 @@ class ResourceWalker {
       const std::uint64_t entry = at + 16 + i * 8;
       const std::uint32_t nameField = U32(bytes_, entry);
       const std::uint32_t target = U32(bytes_, entry + 4);
-      ResourceId key = (nameField & kHighBit) != 0 ? ResourceId(Name(nameField & ~kHighBit))
-                                                   : ResourceId(nameField);
+      ResourceId key =
+          (nameField & kHighBit) != 0 ? ResourceId(Name(nameField & ~kHighBit)) : ResourceId(nameField);
       const bool isDirectory = (target & kHighBit) != 0;
       if (level < 2) {
         if (!isDirectory) Damaged("entrée de ressource sans sous-répertoire");
@@ -132,7 +134,9 @@ bool ResourceId::Matches(const ResourceId& other) const {
   return named ? text::IEquals(name, other.name) : id == other.id;
 }
 
-std::string ResourceId::ToString() const { return named ? name : "#" + std::to_string(id); }
+std::string ResourceId::ToString() const {
+  return named ? name : "#" + std::to_string(id);
+}
 
 PeImage::PeImage(std::span<const std::uint8_t> bytes) : bytes_(bytes) {
   ReadHeaders();
