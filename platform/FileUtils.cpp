@@ -1,5 +1,6 @@
 #include "platform/FileUtils.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -28,12 +29,12 @@ std::string ToText(const RegistryValue& value) {
 TFileVersionInfo ReadFileVersionInfo(const std::string& fileName) {
   TFileVersionInfo record;
   const auto info = win::GetFileVersionInfo(fileName.empty() ? win::GetModuleFileName() : fileName);
-  if (!info) return record;
-  const std::string translation = TranslationCode(*info);
-  if (translation.empty()) return record;
+  const std::string translation = info ? TranslationCode(*info) : std::string();
   record.LangId = translation.substr(0, 4);
+  // Without a translation the language is 0, which the system names too ("Langue neutre").
   record.LangName = win::VerLanguageName(static_cast<std::uint16_t>(HexToInt(record.LangId)));
-  record.CharSet = translation.substr(4, 4);
+  record.CharSet = translation.substr(std::min<std::size_t>(4, translation.size()), 4);
+  if (translation.empty()) return record;
   const std::pair<std::string TFileVersionInfo::*, const char*> fields[] = {
       {&TFileVersionInfo::CompanyName, "CompanyName"},
       {&TFileVersionInfo::FileDescription, "FileDescription"},

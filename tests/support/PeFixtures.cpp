@@ -1,0 +1,59 @@
+#include "tests/support/PeFixtures.h"
+
+#include <fstream>
+#include <stdexcept>
+
+#include "platform/PeWriter.h"
+#include "platform/VersionResource.h"
+
+namespace kv::test {
+
+namespace {
+
+std::filesystem::path WriteBytes(const TempPrefix& prefix, const std::string& windowsPath,
+                                 const std::vector<std::uint8_t>& bytes) {
+  const std::filesystem::path path = prefix.Host(windowsPath);
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
+  return path;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> PeWithFileVersion(const FileVersionNumbers& version) {
+  win::VersionResource resource;
+  resource.hasFixedInfo = true;
+  resource.fileVersionMS = (std::uint32_t{version[0]} << 16) | version[1];
+  resource.fileVersionLS = (std::uint32_t{version[2]} << 16) | version[3];
+  // A product version unlike the file version shows which of the two a reader takes.
+  resource.productVersionMS = (99u << 16) | 99u;
+  resource.productVersionLS = (99u << 16) | 99u;
+  const std::uint32_t translation = 0x04E4040C;
+  resource.translations = {translation};
+  resource.stringTables = {win::VersionStrings{
+      win::TranslationKey(translation),
+      {{"FileVersion", win::FormatVersionNumbers(resource.fileVersionMS, resource.fileVersionLS)}}}};
+  PeWriter writer;
+  writer.Add(ResourceId(win::RT_VERSION), ResourceId(win::VS_VERSION_INFO), 0x040C,
+             win::BuildVersionResource(resource));
+  return writer.Build();
+}
+
+std::vector<std::uint8_t> PeWithoutVersion() {
+  PeWriter writer;
+  writer.Add(ResourceId(win::RT_RCDATA), ResourceId("DATA"), 0x040C, {1, 2, 3});
+  return writer.Build();
+}
+
+std::filesystem::path WriteVersionedPe(const TempPrefix& prefix, const std::string& windowsPath,
+                                       const FileVersionNumbers& version) {
+  return WriteBytes(prefix, windowsPath, PeWithFileVersion(version));
+}
+
+std::filesystem::path WriteUnversionedPe(const TempPrefix& prefix, const std::string& windowsPath) {
+  return WriteBytes(prefix, windowsPath, PeWithoutVersion());
+}
+
+}  // namespace kv::test

@@ -1,0 +1,28 @@
+// PE files for tests: a library with a given fixed file version at a Windows path of the prefix,
+// and one without version resource.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/TempPrefix.h"
+
+namespace kv::test {
+
+using FileVersionNumbers = std::array<std::uint16_t, 4>;  // major, minor, release, build
+
+// A resource-only library whose fixed version information holds the file version given and a
+// different product version (99.99.99.99), with a French string table naming the file version.
+std::vector<std::uint8_t> PeWithFileVersion(const FileVersionNumbers& version);
+// A PE image with one data resource and no version resource.
+std::vector<std::uint8_t> PeWithoutVersion();
+
+// Each writes the image at a Windows path of the prefix (folders created) and answers the host path.
+std::filesystem::path WriteVersionedPe(const TempPrefix& prefix, const std::string& windowsPath,
+                                       const FileVersionNumbers& version);
+std::filesystem::path WriteUnversionedPe(const TempPrefix& prefix, const std::string& windowsPath);
+
+}  // namespace kv::test
