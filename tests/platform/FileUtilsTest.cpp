@@ -5,6 +5,8 @@
 #include "platform/Errors.h"
 #include "platform/FileUtils.h"
 #include "platform/host/Prefix.h"
+#include "platform/Messages.h"
+#include "tests/support/PeFixtures.h"
 #include "tests/support/ScriptedUi.h"
 #include "tests/support/TempPrefix.h"
 
@@ -145,6 +147,86 @@ TEST(FileUtils, WriteRegistryValueKeepsAnIntegerAnInteger) {
   EXPECT_EQ(std::get<std::int32_t>(ReadRegistryValue(win::HKEY_LOCAL_MACHINE, key, "N", win::KEY_READ, "0", false)),
             42);
   EXPECT_THROW(WriteRegistryValue(win::HKEY_LOCAL_MACHINE, key, "N", false, RegistryValue("douze")), Error);
+}
+
+}  // namespace
+}  // namespace kv
+
+namespace kv {
+namespace {
+
+win::VersionResource FirebirdClientVersion() {
+  win::VersionResource v;
+  v.hasFixedInfo = true;
+  v.fileVersionMS = (6u << 16) | 3u;
+  v.fileVersionLS = (0u << 16) | 4290u;
+  v.translations = {0x04E40409};  // English (United States), code page 1252
+  v.stringTables = {{"040904E4",
+                     {{"CompanyName", "Firebird Project"},
+                      {"FileDescription", "Firebird SQL Server client library"},
+                      {"FileVersion", "WI-V6.3.0.4290"},
+                      {"InternalName", "gds32"},
+                      {"LegalCopyRight", "All Copyright (c) retained by individual contributors"},
+                      {"LegalTradeMark", "Firebird"},
+                      {"OriginalFileName", "gds32.dll"},
+                      {"ProductName", "Firebird SQL Server"},
+                      {"ProductVersion", "WI-V3.0.7.33374"},
+                      {"Comments", "Société é"}}}};
+  return v;
+}
+
+TEST(FileVersionRecord, EveryFieldComesFromTheFirstTranslation) {
+  test::TempPrefix prefix;
+  test::WritePeWithVersion(prefix, "C:\\Windows\\System32\\gds32.dll", FirebirdClientVersion());
+  const TFileVersionInfo info = ReadFileVersionInfo("gds32.dll");  // found by the library search
+  EXPECT_EQ(info.LangId, "0409");
+  EXPECT_EQ(info.LangName, "Anglais (États-Unis)");
+  EXPECT_EQ(info.CharSet, "04E4");
+  EXPECT_EQ(info.CompanyName, "Firebird Project");
+  EXPECT_EQ(info.FileDescription, "Firebird SQL Server client library");
+  EXPECT_EQ(info.FileVersion, "WI-V6.3.0.4290");
+  EXPECT_EQ(info.InternalName, "gds32");
+  EXPECT_EQ(info.LegalCopyRight, "All Copyright (c) retained by individual contributors");
+  EXPECT_EQ(info.LegalTradeMark, "Firebird");
+  EXPECT_EQ(info.OriginalFileName, "gds32.dll");
+  EXPECT_EQ(info.ProductName, "Firebird SQL Server");
+  EXPECT_EQ(info.ProductVersion, "WI-V3.0.7.33374");
+  EXPECT_EQ(info.Comments, "Société é");
+  EXPECT_EQ(GetFileVersionString("gds32.dll"), "WI-V6.3.0.4290");
+  EXPECT_EQ(GetFileVersionString("C:\\WINDOWS\\system32\\GDS32.DLL"), "WI-V6.3.0.4290");
+}
+
+TEST(FileVersionRecord, FilesWithoutVersionGiveEmptyFieldsAndQuestionMark) {
+  test::TempPrefix prefix;
+  test::WriteUnversionedPe(prefix, "C:\\A\\plain.dll");
+  prefix.WriteFile("C:\\A\\notes.txt", "pas un programme");
+  for (const char* file : {"C:\\A\\plain.dll", "C:\\A\\notes.txt", "C:\\A\\missing.dll"}) {
+    SCOPED_TRACE(file);
+    const TFileVersionInfo info = ReadFileVersionInfo(file);
+    for (const std::string* field : {&info.LangId, &info.CharSet, &info.CompanyName, &info.FileDescription,
+                                     &info.FileVersion, &info.InternalName, &info.LegalCopyRight,
+                                     &info.LegalTradeMark, &info.OriginalFileName, &info.ProductName,
+                                     &info.ProductVersion, &info.Comments}) {
+      EXPECT_EQ(*field, "");
+    }
+    EXPECT_EQ(GetFileVersionString(file), "?");
+  }
+  // A version resource without translation table reads as no version.
+  win::VersionResource noTable = FirebirdClientVersion();
+  noTable.translations.clear();
+  test::WritePeWithVersion(prefix, "C:\\A\\notable.dll", noTable);
+  EXPECT_EQ(GetFileVersionString("C:\\A\\notable.dll"), "?");
+  EXPECT_EQ(ReadFileVersionInfo("C:\\A\\notable.dll").FileVersion, "");
+}
+
+TEST(FileVersionRecord, TheRunningProgramReportsItsBuiltVersion) {
+  test::TempPrefix prefix;
+  const TFileVersionInfo own = ReadFileVersionInfo("");
+  EXPECT_FALSE(own.FileVersion.empty());
+  EXPECT_EQ(own.LangId, "040C");
+  EXPECT_EQ(own.LangName, "Français (France)");
+  EXPECT_EQ(own.CompanyName, "KORVANE S.A.");
+  EXPECT_EQ(GetFileVersionString(win::GetModuleFileName()), own.FileVersion);
 }
 
 }  // namespace

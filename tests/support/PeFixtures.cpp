@@ -56,4 +56,11 @@ std::filesystem::path WriteUnversionedPe(const TempPrefix& prefix, const std::st
   return WriteBytes(prefix, windowsPath, PeWithoutVersion());
 }
 
+std::filesystem::path WritePeWithVersion(const TempPrefix& prefix, const std::string& windowsPath,
+                                         const win::VersionResource& version) {
+  PeWriter writer;
+  writer.Add(ResourceId(win::RT_VERSION), ResourceId(win::VS_VERSION_INFO), 0x040C, win::BuildVersionResource(version));
+  return WriteBytes(prefix, windowsPath, writer.Build());
+}
+
 }  // namespace kv::test

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Win32.h"
 #include "tests/support/TempPrefix.h"
 
 namespace kv::test {
@@ -24,5 +25,8 @@ std::vector<std::uint8_t> PeWithoutVersion();
 std::filesystem::path WriteVersionedPe(const TempPrefix& prefix, const std::string& windowsPath,
                                        const FileVersionNumbers& version);
 std::filesystem::path WriteUnversionedPe(const TempPrefix& prefix, const std::string& windowsPath);
+// A library carrying exactly this version resource.
+std::filesystem::path WritePeWithVersion(const TempPrefix& prefix, const std::string& windowsPath,
+                                         const win::VersionResource& version);
 
 }  // namespace kv::test
