@@ -1,8 +1,9 @@
 // Files and folders of the host backend. A Windows path is mapped through the prefix; share
-// modes are open file description locks, so two processes exclude each other as Windows share
-// modes do; the read-only attribute is the owner's write bit, enforced here even for root.
+// modes are open file description locks on marker bytes, so two processes exclude each other as
+// Windows share modes do; the read-only attribute is the owner's write bit, enforced even for root.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,33 +71,97 @@ bool FailErrno(const fs::path& hostPath) { return Fail(ErrorFor(errno, hostPath)
 
 bool IsReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
 
-// True when another open of the file (any process) holds a lock that a lock of this type
-// would conflict with.
-bool LockedByOther(int fd, short type) {
+// Share modes. Every open marks, with a shared lock on a byte far beyond any data, each right it
+// uses (read, write, delete) and each right it denies to others; an open is refused when another
+// open denies a right it uses, or uses a right it denies. The check and the marking happen under
+// an flock of the file, so two opens never race past each other.
+enum Right { kRead = 0, kWrite = 1, kDelete = 2 };
+constexpr off_t kMarkerBase = off_t{1} << 62;
+constexpr off_t UseMarker(Right r) { return kMarkerBase + r; }
+constexpr off_t DenyMarker(Right r) { return kMarkerBase + 3 + r; }
+
+struct ShareRequest {
+  bool uses[3] = {false, false, false};
+  bool denies[3] = {false, false, false};
+};
+
+ShareRequest RequestFor(DWORD access, DWORD shareMode, bool deletes = false) {
+  ShareRequest request;
+  request.uses[kRead] = (access & GENERIC_READ) != 0;
+  request.uses[kWrite] = (access & GENERIC_WRITE) != 0;
+  request.uses[kDelete] = deletes;
+  request.denies[kRead] = (shareMode & FILE_SHARE_READ) == 0;
+  request.denies[kWrite] = (shareMode & FILE_SHARE_WRITE) == 0;
+  request.denies[kDelete] = (shareMode & FILE_SHARE_DELETE) == 0;
+  return request;
+}
+
+bool MarkerHeldByOther(int fd, off_t marker) {
   struct flock fl{};
-  fl.l_type = type;
+  fl.l_type = F_WRLCK;  // any lock held by another open conflicts with this probe
   fl.l_whence = SEEK_SET;
-  fl.l_start = 0;
-  fl.l_len = 0;
+  fl.l_start = marker;
+  fl.l_len = 1;
   if (fcntl(fd, F_OFD_GETLK, &fl) != 0) return false;
   return fl.l_type != F_UNLCK;
 }
 
-// Whether a file may be deleted, written or read now, as Windows share modes decide.
-DWORD SharingState(const fs::path& hostPath, short wanted) {
-  const int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return ERROR_SUCCESS;
-  const bool locked = LockedByOther(fd, wanted);
-  ::close(fd);
-  return locked ? ERROR_SHARING_VIOLATION : ERROR_SUCCESS;
+bool Conflicts(int fd, const ShareRequest& request) {
+  for (Right r : {kRead, kWrite, kDelete}) {
+    if (request.uses[r] && MarkerHeldByOther(fd, DenyMarker(r))) return true;
+    if (request.denies[r] && MarkerHeldByOther(fd, UseMarker(r))) return true;
+  }
+  return false;
 }
 
-bool SetLock(int fd, short type) {
+bool Mark(int fd, off_t marker) {
   struct flock fl{};
-  fl.l_type = type;
+  fl.l_type = F_RDLCK;
   fl.l_whence = SEEK_SET;
+  fl.l_start = marker;
+  fl.l_len = 1;
   return fcntl(fd, F_OFD_SETLK, &fl) == 0;
 }
+
+class FlockGuard {
+ public:
+  explicit FlockGuard(int fd) : fd_(fd) { ::flock(fd_, LOCK_EX); }
+  ~FlockGuard() { ::flock(fd_, LOCK_UN); }
+  FlockGuard(const FlockGuard&) = delete;
+  FlockGuard& operator=(const FlockGuard&) = delete;
+
+ private:
+  int fd_;
+};
+
+// Checks the request against the other opens and, when it fits, marks it on fd (which the
+// caller keeps open for as long as the rights are held).
+DWORD Share(int fd, const ShareRequest& request) {
+  FlockGuard guard(fd);
+  if (Conflicts(fd, request)) return ERROR_SHARING_VIOLATION;
+  for (Right r : {kRead, kWrite, kDelete}) {
+    if ((request.uses[r] && !Mark(fd, UseMarker(r))) || (request.denies[r] && !Mark(fd, DenyMarker(r)))) {
+      return ERROR_SHARING_VIOLATION;
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+// Whether an operation lasting one call (delete, move) may act on the file now.
+DWORD SharingState(const fs::path& hostPath, const ShareRequest& request) {
+  const int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return ERROR_SUCCESS;
+  DWORD result = ERROR_SUCCESS;
+  {
+    FlockGuard guard(fd);
+    if (Conflicts(fd, request)) result = ERROR_SHARING_VIOLATION;
+  }
+  ::close(fd);
+  return result;
+}
+
+// Deleting or moving a file needs delete access, which every open that does not share delete refuses.
+const ShareRequest kDeleteAccess = RequestFor(0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true);
 
 bool WildcardMatch(std::string_view pattern, std::string_view name) {
   // Windows matches "*.*" against every name, with or without a dot.
@@ -181,22 +246,23 @@ bool CopyFile(const std::string& source, const std::string& target, bool failIfE
   }
   const int in = ::open(from->c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return FailErrno(*from);
-  if (LockedByOther(in, F_RDLCK)) {
+  // CopyFile reads the source sharing read, and writes the target sharing nothing.
+  if (const DWORD sharing = Share(in, RequestFor(GENERIC_READ, FILE_SHARE_READ)); sharing != ERROR_SUCCESS) {
     ::close(in);
-    return Fail(ERROR_SHARING_VIOLATION);
+    return Fail(sharing);
   }
-  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : 0);
+  // Read access too: the share markers are read locks.
+  const int flags = O_RDWR | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : 0);
   const int out = ::open(to->c_str(), flags, 0666);
   if (out < 0) {
     const DWORD code = ErrorFor(errno, *to);
     ::close(in);
     return Fail(code == ERROR_FILE_EXISTS && !failIfExists ? ERROR_ACCESS_DENIED : code);
   }
-  // The target is ours alone while it is written, as CopyFile opens it without sharing.
-  if (!SetLock(out, F_WRLCK)) {
+  if (const DWORD sharing = Share(out, RequestFor(GENERIC_WRITE, 0)); sharing != ERROR_SUCCESS) {
     ::close(in);
     ::close(out);
-    return Fail(ERROR_SHARING_VIOLATION);
+    return Fail(sharing);
   }
   bool ok = ::ftruncate(out, 0) == 0 && CopyContent(in, out);
   const int err = errno;
@@ -216,7 +282,7 @@ bool DeleteFile(const std::string& path) {
   struct stat st{};
   if (::lstat(host->c_str(), &st) != 0) return FailErrno(*host);
   if (S_ISDIR(st.st_mode) || IsReadOnly(st)) return Fail(ERROR_ACCESS_DENIED);
-  if (const DWORD sharing = SharingState(*host, F_WRLCK); sharing != ERROR_SUCCESS) return Fail(sharing);
+  if (const DWORD sharing = SharingState(*host, kDeleteAccess); sharing != ERROR_SUCCESS) return Fail(sharing);
   if (::unlink(host->c_str()) != 0) return FailErrno(*host);
   return true;
 }
@@ -235,10 +301,10 @@ bool MoveFileEx(const std::string& source, const std::string& target, DWORD flag
   if (::stat(to->c_str(), &dst) == 0) {
     if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS);
     if (S_ISDIR(dst.st_mode) || IsReadOnly(dst)) return Fail(ERROR_ACCESS_DENIED);
-    if (const DWORD sharing = SharingState(*to, F_WRLCK); sharing != ERROR_SUCCESS) return Fail(sharing);
+    if (const DWORD sharing = SharingState(*to, kDeleteAccess); sharing != ERROR_SUCCESS) return Fail(sharing);
   }
   if (!S_ISDIR(src.st_mode)) {
-    if (const DWORD sharing = SharingState(*from, F_WRLCK); sharing != ERROR_SUCCESS) return Fail(sharing);
+    if (const DWORD sharing = SharingState(*from, kDeleteAccess); sharing != ERROR_SUCCESS) return Fail(sharing);
   }
   if (::rename(from->c_str(), to->c_str()) == 0) return true;
   if (errno != EXDEV) return FailErrno(*to);
@@ -370,29 +436,17 @@ std::optional<File> File::Create(const std::string& path, DWORD access, DWORD sh
     FailErrno(*host);
     return std::nullopt;
   }
-  // A write lock needs a description open for writing; an open that shares nothing takes one.
-  const bool exclusive = (shareMode & (FILE_SHARE_READ | FILE_SHARE_WRITE)) != (FILE_SHARE_READ | FILE_SHARE_WRITE);
-  int flags = O_CLOEXEC;
-  if (wantsWrite || exclusive || disposition != OPEN_EXISTING) {
-    flags |= O_RDWR;
-  } else {
-    flags |= O_RDONLY;
-  }
+  int flags = O_CLOEXEC | (wantsWrite || disposition != OPEN_EXISTING ? O_RDWR : O_RDONLY);
   if (disposition == CREATE_NEW) flags |= O_CREAT | O_EXCL;
   if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) flags |= O_CREAT;
-  int fd = ::open(host->c_str(), flags, 0666);
-  if (fd < 0 && errno == EACCES && !wantsWrite && (flags & O_RDWR)) {
-    fd = ::open(host->c_str(), (flags & ~O_RDWR) | O_RDONLY, 0666);
-  }
+  const int fd = ::open(host->c_str(), flags, 0666);
   if (fd < 0) {
     FailErrno(*host);
     return std::nullopt;
   }
-  const int accessMode = fcntl(fd, F_GETFL) & O_ACCMODE;
-  const short lockType = exclusive && accessMode == O_RDWR ? F_WRLCK : F_RDLCK;
-  if (!SetLock(fd, lockType)) {
+  if (const DWORD sharing = Share(fd, RequestFor(access, shareMode)); sharing != ERROR_SUCCESS) {
     ::close(fd);
-    Fail(ERROR_SHARING_VIOLATION);
+    Fail(sharing);
     return std::nullopt;
   }
   if (disposition == CREATE_ALWAYS && ::ftruncate(fd, 0) != 0) {

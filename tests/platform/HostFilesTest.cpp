@@ -1,7 +1,5 @@
 // The host backend's files: path mapping, attributes, times, share modes between processes.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -9,6 +7,7 @@
 
 #include "platform/Win32.h"
 #include "platform/host/Prefix.h"
+#include "tests/support/HolderProcess.h"
 #include "tests/support/TempPrefix.h"
 
 namespace kv {
@@ -131,48 +130,13 @@ TEST(HostFiles, FindFilesMatchesMasksWithoutRegardToCase) {
   EXPECT_EQ(win::GetLastError(), win::ERROR_FILE_NOT_FOUND);
 }
 
-// Runs body in a child process that holds the file open exclusively until told to stop.
-class HolderProcess {
- public:
-  explicit HolderProcess(const std::string& path) {
-    int ready[2], stop[2];
-    EXPECT_EQ(pipe(ready), 0);
-    EXPECT_EQ(pipe(stop), 0);
-    pid_ = fork();
-    if (pid_ == 0) {
-      auto file = win::File::Create(path, win::GENERIC_READ | win::GENERIC_WRITE, 0, win::OPEN_EXISTING);
-      const char ok = file ? '1' : '0';
-      (void)!write(ready[1], &ok, 1);
-      char c;
-      (void)!read(stop[0], &c, 1);
-      _exit(0);
-    }
-    char ok = '0';
-    EXPECT_EQ(read(ready[0], &ok, 1), 1);
-    EXPECT_EQ(ok, '1');
-    stop_ = stop[1];
-    close(ready[0]);
-    close(ready[1]);
-    close(stop[0]);
-  }
-  ~HolderProcess() {
-    (void)!write(stop_, "x", 1);
-    close(stop_);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-  }
-
- private:
-  pid_t pid_ = -1;
-  int stop_ = -1;
-};
-
 TEST(HostFiles, AFileHeldExclusivelyByAnotherProcessIsASharingViolation) {
   TempPrefix prefix;
   prefix.WriteFile("C:\\A\\main.dll", "old");
   prefix.WriteFile("C:\\A\\new.dll", "new");
   {
-    HolderProcess holder("C:\\A\\main.dll");
+    test::HolderProcess holder("C:\\A\\main.dll");
+    ASSERT_TRUE(holder.Holding());
     EXPECT_FALSE(win::File::Create("C:\\A\\main.dll", win::GENERIC_READ, win::FILE_SHARE_READ, win::OPEN_EXISTING));
     EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
     EXPECT_FALSE(win::DeleteFile("C:\\A\\main.dll"));
@@ -186,18 +150,54 @@ TEST(HostFiles, AFileHeldExclusivelyByAnotherProcessIsASharingViolation) {
   EXPECT_TRUE(win::DeleteFile("C:\\A\\main.dll"));
 }
 
-TEST(HostFiles, SharedOpensCoexistAndExcludeAnExclusiveOne) {
+TEST(HostFiles, ShareModesDecideWhichSecondOpenIsAllowed) {
   TempPrefix prefix;
   prefix.WriteFile("C:\\A\\f.txt", "x");
-  const win::DWORD share = win::FILE_SHARE_READ | win::FILE_SHARE_WRITE;
-  auto first = win::File::Create("C:\\A\\f.txt", win::GENERIC_READ, share, win::OPEN_EXISTING);
-  auto second = win::File::Create("C:\\A\\f.txt", win::GENERIC_READ, share, win::OPEN_EXISTING);
-  ASSERT_TRUE(first && second);
-  EXPECT_FALSE(win::File::Create("C:\\A\\f.txt", win::GENERIC_READ | win::GENERIC_WRITE, 0, win::OPEN_EXISTING));
+  const win::DWORD R = win::GENERIC_READ, W = win::GENERIC_WRITE;
+  const win::DWORD SR = win::FILE_SHARE_READ, SW = win::FILE_SHARE_WRITE, SD = win::FILE_SHARE_DELETE;
+  struct Case {
+    const char* name;
+    win::DWORD firstAccess, firstShare, secondAccess, secondShare;
+    bool allowed;
+  };
+  const Case cases[] = {
+      {"two readers sharing read", R, SR, R, SR, true},
+      {"reader sharing read, then a writer", R, SR, W, SR | SW, false},
+      {"reader sharing read, then a reader not sharing the first's read", R, SR, R, 0, false},
+      {"loaded library, then a reader", R, SR | SW, R, SR | SW, true},
+      {"loaded library, then a writer sharing everything", R, SR | SW, W, SR | SW | SD, true},
+      {"writer sharing read, then a reader sharing write", W, SR, R, SR | SW, true},
+      {"writer sharing read, then a reader sharing read only", W, SR, R, SR, false},
+      {"exclusive, then a reader sharing everything", R | W, 0, R, SR | SW | SD, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto first = win::File::Create("C:\\A\\f.txt", c.firstAccess, c.firstShare, win::OPEN_EXISTING);
+    ASSERT_TRUE(first);
+    auto second = win::File::Create("C:\\A\\f.txt", c.secondAccess, c.secondShare, win::OPEN_EXISTING);
+    EXPECT_EQ(second.has_value(), c.allowed);
+    if (!c.allowed) {
+      EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
+    }
+  }
+  EXPECT_TRUE(win::File::Create("C:\\A\\f.txt", R | W, 0, win::OPEN_EXISTING));
+}
+
+TEST(HostFiles, AnOpenWithoutShareDeleteRefusesDeletionButNotReading) {
+  TempPrefix prefix;
+  prefix.WriteFile("C:\\A\\lib.dll", "old");
+  auto library = win::File::Create("C:\\A\\lib.dll", win::GENERIC_READ,
+                                   win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, win::OPEN_EXISTING);
+  ASSERT_TRUE(library);
+  EXPECT_TRUE(win::CopyFile("C:\\A\\lib.dll", "C:\\A\\copy.dll", true));
+  EXPECT_FALSE(win::DeleteFile("C:\\A\\lib.dll"));
   EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
-  first->Close();
-  second->Close();
-  EXPECT_TRUE(win::File::Create("C:\\A\\f.txt", win::GENERIC_READ | win::GENERIC_WRITE, 0, win::OPEN_EXISTING));
+  EXPECT_FALSE(win::MoveFileEx("C:\\A\\copy.dll", "C:\\A\\lib.dll", win::MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
+  EXPECT_FALSE(win::CopyFile("C:\\A\\copy.dll", "C:\\A\\lib.dll", false));
+  EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
+  library->Close();
+  EXPECT_TRUE(win::MoveFileEx("C:\\A\\copy.dll", "C:\\A\\lib.dll", win::MOVEFILE_REPLACE_EXISTING));
 }
 
 TEST(HostFiles, MoveAtRestartIsRecordedWhereWindowsRecordsIt) {
