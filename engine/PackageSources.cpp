@@ -1,0 +1,173 @@
+// Where packages come from: PE files (read through a memory map, never copied), host programs
+// with a PE image appended, and packages built in memory.
+#include <atomic>
+#include <filesystem>
+
+#include "engine/Package.h"
+#include "platform/MappedFile.h"
+#include "platform/PeImage.h"
+#include "platform/Text.h"
+
+namespace kv {
+
+namespace {
+
+std::uint64_t ReadLe64(const std::uint8_t* p) {
+  std::uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+// The named RT_RCDATA resources of a mapped PE image, each name once (the first language wins,
+// as a lookup without language finds it).
+class PeFilePackage : public PackageSource {
+ public:
+  PeFilePackage(MappedFile file, std::span<const std::uint8_t> image) : file_(std::move(file)) {
+    const PeImage pe(image);
+    for (const ResourceEntry& entry : pe.ListResources(win::RT_RCDATA)) {
+      if (!entry.id.named || Find(entry.id.name)) continue;
+      records_.push_back(Record{entry.id.name, entry.data});
+    }
+  }
+
+  std::optional<std::span<const std::uint8_t>> FindRecord(std::string_view name) const override {
+    if (const Record* record = Find(name)) return record->data;
+    return std::nullopt;
+  }
+
+  std::vector<std::string> Names() const override {
+    std::vector<std::string> names;
+    names.reserve(records_.size());
+    for (const Record& record : records_) names.push_back(record.name);
+    return names;
+  }
+
+ private:
+  struct Record {
+    std::string name;
+    std::span<const std::uint8_t> data;  // a view into file_
+  };
+
+  const Record* Find(std::string_view name) const {
+    for (const Record& record : records_) {
+      if (text::IEquals(record.name, name)) return &record;
+    }
+    return nullptr;
+  }
+
+  MappedFile file_;
+  std::vector<Record> records_;
+};
+
+std::unique_ptr<PackageSource> FromFile(MappedFile file, std::span<const std::uint8_t> image,
+                                        const std::string& hostPath) {
+  try {
+    return std::make_unique<PeFilePackage>(std::move(file), image);
+  } catch (const PeFormatError& e) {
+    throw Error("Le paquet " + hostPath + " est illisible : " + e.what());
+  }
+}
+
+std::atomic<const PackageSource*> currentPackage{nullptr};
+
+}  // namespace
+
+std::array<std::uint8_t, kPackageTrailerSize> MakePackageTrailer(const PackageTrailer& trailer) {
+  std::array<std::uint8_t, kPackageTrailerSize> bytes{};
+  std::copy(kPackageTrailerMagic.begin(), kPackageTrailerMagic.end(), bytes.begin());
+  for (int i = 0; i < 8; ++i) {
+    bytes[8 + i] = static_cast<std::uint8_t>(trailer.imageOffset >> (8 * i));
+    bytes[16 + i] = static_cast<std::uint8_t>(trailer.imageSize >> (8 * i));
+  }
+  return bytes;
+}
+
+std::optional<PackageTrailer> ReadPackageTrailer(std::span<const std::uint8_t> fileBytes) {
+  if (fileBytes.size() < kPackageTrailerSize) return std::nullopt;
+  const std::uint8_t* at = fileBytes.data() + fileBytes.size() - kPackageTrailerSize;
+  if (!std::equal(kPackageTrailerMagic.begin(), kPackageTrailerMagic.end(), at)) return std::nullopt;
+  const PackageTrailer trailer{ReadLe64(at + 8), ReadLe64(at + 16)};
+  const std::uint64_t before = fileBytes.size() - kPackageTrailerSize;
+  if (trailer.imageOffset > before || trailer.imageSize > before - trailer.imageOffset) {
+    throw Error("Fin de paquet endommagée : l'image (position " + std::to_string(trailer.imageOffset) + ", " +
+                std::to_string(trailer.imageSize) + " octets) dépasse le fichier de " +
+                std::to_string(before) + " octets");
+  }
+  return trailer;
+}
+
+namespace {
+
+// The appended package of a mapped file, which it then takes; nullptr (the file left to the
+// caller) when the file has no trailer.
+std::unique_ptr<PackageSource> TakeAppended(MappedFile& file, const std::string& hostPath) {
+  std::optional<PackageTrailer> trailer;
+  try {
+    trailer = ReadPackageTrailer(file.Bytes());
+  } catch (const Error& e) {
+    throw Error("Le paquet " + hostPath + " est illisible : " + e.what());
+  }
+  if (!trailer) return nullptr;
+  const auto image = file.Bytes().subspan(trailer->imageOffset, trailer->imageSize);
+  return FromFile(std::move(file), image, hostPath);
+}
+
+}  // namespace
+
+std::unique_ptr<PackageSource> OpenAppendedPackage(const std::string& hostPath) {
+  MappedFile file{std::filesystem::path(hostPath)};
+  return TakeAppended(file, hostPath);
+}
+
+std::unique_ptr<PackageSource> OpenPackageFile(const std::string& hostPath) {
+  MappedFile file{std::filesystem::path(hostPath)};
+  if (auto appended = TakeAppended(file, hostPath)) return appended;
+  if (!PeImage::HasPeSignature(file.Bytes())) {
+    throw Error("Le fichier " + hostPath + " ne contient pas de paquet de mise à jour");
+  }
+  const auto image = file.Bytes();
+  return FromFile(std::move(file), image, hostPath);
+}
+
+std::unique_ptr<PackageSource> OpenRunningExecutablePackage() {
+  return OpenAppendedPackage("/proc/self/exe");
+}
+
+void MemoryPackage::Add(const std::string& name, std::string_view content, win::FileTime time) {
+  AddRecord(name, MakeRecord(content, time));
+}
+
+void MemoryPackage::AddRecord(const std::string& name, std::vector<std::uint8_t> record) {
+  for (auto& [stored, bytes] : records_) {
+    if (text::IEquals(stored, name)) {
+      stored = name;
+      bytes = std::move(record);
+      return;
+    }
+  }
+  records_.emplace_back(name, std::move(record));
+}
+
+std::optional<std::span<const std::uint8_t>> MemoryPackage::FindRecord(std::string_view name) const {
+  for (const auto& [stored, bytes] : records_) {
+    if (text::IEquals(stored, name)) return std::span<const std::uint8_t>(bytes);
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> MemoryPackage::Names() const {
+  std::vector<std::string> names;
+  names.reserve(records_.size());
+  for (const auto& record : records_) names.push_back(record.first);
+  return names;
+}
+
+void SetCurrentPackage(const PackageSource* package) {
+  currentPackage.store(package);
+}
+
+const PackageSource* CurrentPackage() {
+  return currentPackage.load();
+}
+
+}  // namespace kv

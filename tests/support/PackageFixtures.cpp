@@ -1,0 +1,176 @@
+#include "tests/support/PackageFixtures.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+#include "tests/support/TempPrefix.h"
+
+extern char** environ;
+
+namespace kv::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int64_t kEpochDifference = 116444736000000000LL;
+
+std::vector<std::uint8_t> Deflate(std::string_view payload, int level, int windowBits, int finalFlush) {
+  z_stream z{};
+  if (deflateInit2(&z, level, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    throw std::runtime_error("deflateInit2 failed");
+  }
+  std::vector<std::uint8_t> out(deflateBound(&z, payload.size()) + 64);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(payload.data()));
+  z.avail_in = static_cast<uInt>(payload.size());
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  const int rc = deflate(&z, finalFlush);
+  const bool ok = finalFlush == Z_FINISH ? rc == Z_STREAM_END : rc == Z_OK;
+  out.resize(out.size() - z.avail_out);
+  deflateEnd(&z);
+  if (!ok) throw std::runtime_error("deflate failed");
+  return out;
+}
+
+}  // namespace
+
+std::string RecordPayload(std::uint64_t lengthField, std::uint64_t time, std::string_view content) {
+  std::string bytes(16, '\0');
+  for (int i = 0; i < 8; ++i) {
+    bytes[i] = static_cast<char>(lengthField >> (8 * i));
+    bytes[8 + i] = static_cast<char>(time >> (8 * i));
+  }
+  bytes.append(content);
+  return bytes;
+}
+
+std::vector<std::uint8_t> ZlibStream(std::string_view payload, int level, int windowBits) {
+  return Deflate(payload, level, windowBits, Z_FINISH);
+}
+
+std::vector<std::uint8_t> UnfinishedZlibStream(std::string_view payload) {
+  return Deflate(payload, Z_BEST_COMPRESSION, 15, Z_FULL_FLUSH);
+}
+
+std::string RandomBytes(std::size_t size, std::uint32_t seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+  return bytes;
+}
+
+std::string WordText(std::size_t size, std::uint32_t seed) {
+  static const std::array<const char*, 16> words = {
+      "mise", "à",       "jour",    "fichier", "société", "version", "liste",     "impression",
+      "base", "données", "Korvane", "commun",  "paquet",  "dossier", "programme", "rapport"};
+  std::mt19937 random(seed);
+  std::string text;
+  while (text.size() < size) {
+    text += words[random() % words.size()];
+    text += random() % 12 == 0 ? "\r\n" : " ";
+  }
+  text.resize(size);
+  return text;
+}
+
+std::string ReadHostFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path.string());
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteHostFile(const fs::path& path, std::string_view content) {
+  if (path.has_parent_path()) fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
+}
+
+std::uint64_t HostLastWriteTime(const fs::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) throw std::runtime_error("cannot stat " + path.string());
+  return static_cast<std::uint64_t>(kEpochDifference +
+                                    static_cast<std::int64_t>(st.st_mtim.tv_sec) * 10000000LL +
+                                    st.st_mtim.tv_nsec / 100);
+}
+
+void SetHostLastWriteTime(const fs::path& path, std::uint64_t fileTime) {
+  const std::int64_t since1970 = static_cast<std::int64_t>(fileTime) - kEpochDifference;
+  timespec times[2] = {{0, UTIME_OMIT}, {}};
+  times[1].tv_sec = static_cast<time_t>(since1970 / 10000000LL);
+  times[1].tv_nsec = static_cast<long>(since1970 % 10000000LL * 100);
+  if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
+    throw std::runtime_error("cannot date " + path.string());
+}
+
+std::vector<std::string> FilesBelow(const fs::path& folder) {
+  std::vector<std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (entry.is_regular_file()) files.push_back(entry.path().lexically_relative(folder).generic_string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+CommandResult RunProgram(const std::vector<std::string>& argv,
+                         const std::optional<fs::path>& workingDirectory) {
+  const TempDir capture;
+  const fs::path outPath = capture.Path() / "out";
+  const fs::path errPath = capture.Path() / "err";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (workingDirectory) posix_spawn_file_actions_addchdir_np(&actions, workingDirectory->c_str());
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error("cannot run " + argv[0]);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) throw std::runtime_error("cannot wait for " + argv[0]);
+  }
+  CommandResult result;
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.out = ReadHostFile(outPath);
+  result.err = ReadHostFile(errPath);
+  return result;
+}
+
+std::optional<fs::path> FindOnPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  if (path == nullptr) return std::nullopt;
+  std::istringstream folders(path);
+  std::string folder;
+  while (std::getline(folders, folder, ':')) {
+    if (folder.empty()) continue;
+    const fs::path candidate = fs::path(folder) / name;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return std::nullopt;
+}
+
+fs::path KvpackPath() {
+  return fs::path(KV_BIN_DIR) / "kvpack";
+}
+
+}  // namespace kv::test
