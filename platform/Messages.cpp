@@ -23,6 +23,7 @@ const char* MessageCaption(MessageKind kind) {
     case MessageKind::Warning: return "Avertissement";
     case MessageKind::Information: return "Informations";
     case MessageKind::Confirmation: return "Confirmer";
+    case MessageKind::Plain: return "";
   }
   return "";
 }

@@ -7,7 +7,8 @@
 
 namespace kv {
 
-enum class MessageKind { Error, Warning, Information, Confirmation };
+// Plain: no icon, the caller gives the caption (the application title).
+enum class MessageKind { Error, Warning, Information, Confirmation, Plain };
 
 // Button sets and results of a message box, with the values of the toolkit's message dialog.
 enum MessageButton : unsigned { mbYes = 0x1, mbNo = 0x2, mbOK = 0x4, mbCancel = 0x8 };

@@ -1,0 +1,46 @@
+// Refuses to run a second copy of the same updater. The guard is a lock named after the program's
+// title, held for the life of the process; the system releases it when the process ends, however
+// it ends, so a copy that crashed never blocks the next one.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace kv {
+
+// The application title an executable's file name gives: the name without its folder, cut at its
+// first ".", the first character in upper case and every following one in lower case
+// ("UPDATE_2013.EXE" gives "Update_2013", "korvane-update" gives "Korvane-update").
+std::string ApplicationTitleFromFileName(const std::string& path);
+// The title of the running program, from its own file name; it names the guard and captions the
+// program's plain message boxes.
+std::string ApplicationTitle();
+
+class InstanceGuard {
+ public:
+  // Locks live in <prefix>/semaphores/ of the host prefix in effect.
+  InstanceGuard();
+  // Locks live in the given folder (tests).
+  explicit InstanceGuard(std::filesystem::path lockFolder);
+  ~InstanceGuard();  // releases the lock (CloseHandle)
+  InstanceGuard(const InstanceGuard&) = delete;
+  InstanceGuard& operator=(const InstanceGuard&) = delete;
+
+  // Takes the guard named after ApplicationTitle().
+  bool IsAlreadyRunning();
+  // Takes the guard of a name; true only when another holder has it. When the lock cannot be
+  // created (or the name is empty, which names no object), false: the program runs unguarded.
+  bool IsAlreadyRunning(const std::string& name);
+  // Whether a lock file was opened (the semaphore handle is not null).
+  bool HasHandle() const { return InstanceSemaphore >= 0; }
+
+  // The lock file of a name. Windows compares object names without regard to case, so the file
+  // name is the name in lower case.
+  static std::filesystem::path LockFile(const std::filesystem::path& folder, const std::string& name);
+
+ private:
+  std::filesystem::path lockFolder_;
+  int InstanceSemaphore = -1;
+};
+
+}  // namespace kv

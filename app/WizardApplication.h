@@ -1,0 +1,37 @@
+// The program's forms and its engine, owned in one place: created in the order the program starts
+// them (the window first, so that it is the main window; the engine once the report page exists),
+// destroyed in the reverse order. The engine's destruction removes the run's temporary files.
+#pragma once
+
+#include <memory>
+
+#include "app/UpdaterTable.h"
+
+namespace kv {
+
+class ProductCatalog;
+class TdmUpdateCommon;
+class TfrmDisplayFile;
+class TfrmEndInstall;
+class TfrmMain;
+class TfrmWelcome;
+
+struct WizardApplication {
+  WizardApplication(const ProductCatalog& products, UpdaterTable updaters);
+  ~WizardApplication();
+  WizardApplication(const WizardApplication&) = delete;
+  WizardApplication& operator=(const WizardApplication&) = delete;
+
+  // What the wizard's pre-flight checks and update run consult.
+  const ProductCatalog& Products;
+  UpdaterTable Updaters;
+
+  // In creation order; members are destroyed in reverse.
+  std::unique_ptr<TfrmMain> frmMain;
+  std::unique_ptr<TfrmWelcome> frmWelcome;
+  std::unique_ptr<TfrmEndInstall> frmEndInstall;
+  std::unique_ptr<TdmUpdateCommon> dmUpdateCommon;
+  std::unique_ptr<TfrmDisplayFile> frmDisplayFile;
+};
+
+}  // namespace kv

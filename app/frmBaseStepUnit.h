@@ -1,0 +1,67 @@
+// The base of the wizard's pages: a borderless form whose overridable operations tell the wizard
+// whether Next is allowed, what Next is called, which picture the left column shows, and what to
+// do when the page is entered or left. It also carries the design scaling and the pictures the
+// pages share.
+#pragma once
+
+#include <QFont>
+#include <QIcon>
+#include <QPixmap>
+#include <QString>
+#include <QWidget>
+#include <vector>
+
+class QLabel;
+
+namespace kv {
+
+// The screen resolution the program lays itself out for; forms designed for another resolution
+// are scaled to it when they are created.
+inline constexpr int kScreenDpi = 96;
+// A design length of a form laid out at designDpi, on the screen (rounded as MulDiv rounds).
+int ScaleFromDesign(int value, int designDpi);
+
+// The picture of the left column: 150 x 245, 24-bit colour, on a plain background whose colour
+// the column continues.
+QPixmap CompanyPicture();
+// The printer glyph of the pages' print buttons.
+QIcon PrinterGlyph();
+
+class TFrmStep : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Design values, at 120 pixels per inch.
+  static constexpr int kDesignDpi = 120;
+  static constexpr int kDesignClientWidth = 610;
+  static constexpr int kDesignClientHeight = 360;
+  static constexpr int kDesignFontPixels = 17;
+
+  explicit TFrmStep(QWidget* parent = nullptr);
+  ~TFrmStep() override;
+
+  // Each time the page is shown, before it becomes visible.
+  virtual void Init();
+  // Whether Next is enabled on this page.
+  virtual bool CanGoNext();
+  // The picture of the wizard's left column; a null pixmap for none.
+  virtual QPixmap GetBitmap();
+  virtual QString GetNextCaption();
+  // When the user presses Next on this page, before the next page is looked up.
+  virtual void BeforeGoNext();
+
+  // Every page of the program, in creation order: the forms a package's step list may name.
+  static const std::vector<TFrmStep*>& Instances();
+
+  QLabel* ImageCompany;
+
+ protected:
+  void FormCreate();
+  // A page placed inside another widget takes that widget's font, as the pages are designed to.
+  void changeEvent(QEvent* event) override;
+
+ private:
+  QFont designFont_;
+};
+
+}  // namespace kv

@@ -1,0 +1,60 @@
+#include "app/frmDisplayFileUnit.h"
+
+#include <QLabel>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/QtRichTextControl.h"
+#include "app/frmEndInstallUnit.h"
+
+namespace kv {
+
+TfrmDisplayFile::TfrmDisplayFile(TfrmEndInstall& reportPage, QWidget* parent)
+    : TFrmStep(parent), reportPage_(reportPage) {
+  setObjectName(QStringLiteral("frmDisplayFile"));
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+
+  PanelButtons = new QLabel(this);
+  PanelButtons->setObjectName(QStringLiteral("PanelButtons"));
+  PanelButtons->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  PanelButtons->setAlignment(Qt::AlignCenter);
+  QFont headingFont(QStringLiteral("MS Sans Serif"));
+  headingFont.setPixelSize(13);
+  PanelButtons->setFont(headingFont);
+  layout->addWidget(PanelButtons);
+
+  SpeedButtonPrint = new QToolButton(PanelButtons);
+  SpeedButtonPrint->setObjectName(QStringLiteral("SpeedButtonPrint"));
+  SpeedButtonPrint->setAutoRaise(true);
+  SpeedButtonPrint->setIcon(PrinterGlyph());
+  SpeedButtonPrint->setToolTip(QStringLiteral("Imprimer"));
+  connect(SpeedButtonPrint, &QToolButton::clicked, this, &TfrmDisplayFile::SpeedButtonPrintClick);
+
+  RichEditFile = new QtRichTextControl(this);
+  RichEditFile->setObjectName(QStringLiteral("RichEditFile"));
+  RichEditFile->setReadOnly(true);
+  RichEditFile->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  RichEditFile->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  QFont noticeFont(QStringLiteral("MS Sans Serif"));
+  noticeFont.setPixelSize(11);
+  RichEditFile->setFont(noticeFont);
+  layout->addWidget(RichEditFile, 1);
+  FormCreate();
+}
+
+void TfrmDisplayFile::FormCreate() {
+  TFrmStep::FormCreate();
+  PanelButtons->setFixedHeight(32);
+  SpeedButtonPrint->setGeometry(4, 4, 24, 24);
+  PanelButtons->setText(QStringLiteral("La liste des modifications"));
+}
+
+void TfrmDisplayFile::SpeedButtonPrintClick() {
+  TPrinterSetupDialog& dialog = *reportPage_.PrinterSetupDialog;
+  if (!dialog.Execute()) return;
+  RichEditFile->Print(dialog.Printer(), PanelButtons->text());
+}
+
+}  // namespace kv

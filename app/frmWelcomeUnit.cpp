@@ -1,0 +1,99 @@
+#include "app/frmWelcomeUnit.h"
+
+#include <QLabel>
+#include <QPalette>
+#include <QShowEvent>
+#include <QTimer>
+
+namespace kv {
+
+TfrmWelcome::TfrmWelcome(QWidget* parent) : TFrmStep(parent) {
+  setObjectName(QStringLiteral("frmWelcome"));
+  // The system window colour.
+  QPalette background = palette();
+  background.setColor(QPalette::Window, background.color(QPalette::Base));
+  setPalette(background);
+  setAutoFillBackground(true);
+
+  LabelWarning = new QLabel(this);
+  LabelWarning->setObjectName(QStringLiteral("LabelWarning"));
+  LabelWarning->setWordWrap(true);
+  LabelWarning->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  QFont warningFont(QStringLiteral("MS Sans Serif"));
+  warningFont.setPixelSize(15);
+  warningFont.setBold(true);
+  LabelWarning->setFont(warningFont);
+  SetWarningColour(kClMaroon);
+
+  LabelInfo = new QLabel(this);
+  LabelInfo->setObjectName(QStringLiteral("LabelInfo"));
+  LabelInfo->setWordWrap(true);
+  LabelInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  LabelInfo->setTextFormat(Qt::PlainText);
+
+  TimerBlink = new QTimer(this);
+  TimerBlink->setObjectName(QStringLiteral("TimerBlink"));
+  TimerBlink->setInterval(kBlinkIntervalMs);
+  connect(TimerBlink, &QTimer::timeout, this, &TfrmWelcome::TimerBlinkTimer);
+  FormResize();
+}
+
+void TfrmWelcome::SetTexts(const std::string& title, const std::string& description) {
+  LabelWarning->setText(
+      QStringLiteral("Veuillez fermer les applications Korvane sur tous les postes de travail avant "
+                     "d'installer cette mise à "
+                     "jour !"));
+  const std::string shown = title.empty() ? "?" : title;
+  const std::string info = "Cet assistant va mettre à jour " + shown + "." + "\r\n" + "\r\n" +
+                           "Aucune donnée existante ne sera supprimée." + "\r\n" + "\r\n" + description;
+  LabelInfo->setText(QString::fromStdString(info));
+}
+
+void TfrmWelcome::FormShow() {
+  SetWarningColour(kClMaroon);
+  TimerBlink->start();
+}
+
+void TfrmWelcome::FormHide() {
+  TimerBlink->stop();
+}
+
+void TfrmWelcome::FormResize() {
+  const int h = height();
+  const int w = width();
+  const int q = h / 4;
+  LabelWarning->setGeometry(20, q, w - 40, h - 2 * q - 80);
+  LabelInfo->setGeometry(20, h - q - 60, w - 40, h - 2 * q - 40);
+}
+
+void TfrmWelcome::TimerBlinkTimer() {
+  SetWarningColour(WarningColour() == kClMaroon ? kClRed : kClMaroon);
+}
+
+QColor TfrmWelcome::WarningColour() const {
+  return LabelWarning->palette().color(QPalette::WindowText);
+}
+
+void TfrmWelcome::SetWarningColour(const QColor& colour) {
+  QPalette warning = LabelWarning->palette();
+  warning.setColor(QPalette::WindowText, colour);
+  LabelWarning->setPalette(warning);
+}
+
+void TfrmWelcome::showEvent(QShowEvent* event) {
+  TFrmStep::showEvent(event);
+  // A window coming back from the task bar is not the page being shown again.
+  if (!event->spontaneous()) FormShow();
+}
+
+void TfrmWelcome::hideEvent(QHideEvent* event) {
+  TFrmStep::hideEvent(event);
+  if (!event->spontaneous()) FormHide();
+}
+
+void TfrmWelcome::resizeEvent(QResizeEvent* event) {
+  TFrmStep::resizeEvent(event);
+  FormResize();
+}
+
+}  // namespace kv

@@ -1,0 +1,107 @@
+#include "products/CommonFiles.h"
+
+#include <exception>
+
+#include "engine/Package.h"
+#include "engine/UpdateCommon.h"
+#include "platform/Errors.h"
+#include "platform/FileUtils.h"
+#include "platform/Win32.h"
+#include "products/ProductLocation.h"
+
+namespace kv {
+
+namespace {
+
+constexpr const char* kTempPrefix = "Update";
+constexpr const char* kFileList = "FileNames.txt";
+constexpr const char* kPdfLibrary = "wPDF300A.dll";
+
+bool DirectoryExists(const std::string& path) {
+  const win::DWORD attributes = win::GetFileAttributes(path);
+  return attributes != win::INVALID_FILE_ATTRIBUTES && (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Creates the folder and every missing parent; throws SystemError when one cannot be made.
+void ForceDirectories(const std::string& folder) {
+  std::string path = folder;
+  while (path.size() > 3 && path.back() == '\\') path.pop_back();  // a drive root keeps its own
+  if (path.empty() || DirectoryExists(path)) return;
+  const std::string parent = ParentFolder(path);
+  // A drive root ("C:\") or a name without folder has no parent left to make.
+  if (parent.size() < path.size()) ForceDirectories(parent);
+  if (!win::CreateDirectory(path) && !DirectoryExists(path)) RaiseLastOSError();
+}
+
+std::string ErrorLine(const std::exception& error) {
+  return std::string("Une erreur s'est produite lors de la mise à jour du ") + kCommonFilesWorkName + "\r\n" +
+         error.what();
+}
+
+}  // namespace
+
+std::string CommonProgramsFolder() {
+  const std::string root = GetSuiteRootFolder();
+  if (root.empty()) return {};
+  return PathWithDelimiter(PathWithDelimiter(PathWithDelimiter(root) + "Common") + "Programs");
+}
+
+bool InstallListedFiles(TdmUpdateCommon& engine, const std::string& targetFolder, bool report) {
+  bool result = true;
+  for (const std::string& name : *engine.FileNames) {
+    if (!IsSafeResourceFileName(name)) {
+      // The name would lead outside the folder: nothing is extracted or written for it.
+      if (report) {
+        try {
+          ValidateResourceFileName(name);
+        } catch (const std::exception& refusal) {
+          engine.ReportLine(std::string(refusal.what()) + "\r\n");
+        }
+      }
+      result = false;
+      continue;
+    }
+    std::string source;
+    ExtractResourceToFile(name, engine.NewTempFileName(kTempPrefix), source);
+    try {
+      // A name the package lacks leaves the source empty, and the copy fails for that file.
+      engine.CopyPackagedFile(source, PathWithDelimiter(targetFolder) + name, report);
+    } catch (const std::exception&) {
+      // The "Copie de" and "vers" lines name the file; the step's outcome tells the failure.
+      result = false;
+    }
+  }
+  return result;
+}
+
+UpdateOutcome InstallCommonFiles(TdmUpdateCommon& engine) {
+  try {
+    const std::string folder = CommonProgramsFolder();
+    if (folder.empty()) return UpdateOutcome::Failed;
+    ForceDirectories(folder);
+    engine.LoadResourceLines(kFileList, *engine.FileNames);
+    return InstallListedFiles(engine, folder, true) ? UpdateOutcome::Completed : UpdateOutcome::Failed;
+  } catch (const std::exception& error) {
+    engine.ReportLine(ErrorLine(error));
+    return UpdateOutcome::Failed;
+  }
+}
+
+UpdateOutcome UpdateCommonPdfLibrary(TdmUpdateCommon& engine) {
+  try {
+    const std::string folder = CommonProgramsFolder();
+    if (folder.empty()) return UpdateOutcome::Failed;
+    ForceDirectories(folder);
+    std::string source;
+    ExtractResourceToFile(kPdfLibrary, engine.NewTempFileName(kTempPrefix), source);
+    if (source.empty()) return UpdateOutcome::Failed;
+    engine.ReportLine("");
+    engine.CopyPackagedFile(source, folder + kPdfLibrary, true);
+    return UpdateOutcome::Completed;
+  } catch (const std::exception& error) {
+    engine.ReportLine(ErrorLine(error));
+    return UpdateOutcome::Failed;
+  }
+}
+
+}  // namespace kv

@@ -1,0 +1,498 @@
+// The wizard window driven as a user drives it, offscreen: its pages and their order, the Next
+// captions, Back and Cancel, the close box, the layout and texts as designed, the welcome page's
+// blinking warning and resize rule, the notice page, printing, and a screenshot of each page.
+#include <QDir>
+#include <QFile>
+#include <QFrame>
+#include <QImage>
+#include <QLabel>
+#include <QPrinter>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
+#include <QToolButton>
+
+#include "app/InstanceGuard.h"
+#include "platform/FileUtils.h"
+#include "platform/Messages.h"
+#include "tests/app/AppTestSupport.h"
+
+namespace kv::test {
+
+namespace {
+
+// A page a package may add through "Steps.txt".
+class ExtraPage : public TFrmStep {
+ public:
+  ExtraPage() { setObjectName(QStringLiteral("frmExtra")); }
+  QString GetNextCaption() override { return QStringLiteral("Continuer"); }
+};
+
+QStringList Names(const std::vector<TFrmStep*>& pages) {
+  QStringList names;
+  for (const TFrmStep* page : pages) names << page->objectName();
+  return names;
+}
+
+// Runs a program and answers its standard output; fails the test when it cannot run.
+QString Run(const QString& program, const QStringList& arguments) {
+  QProcess process;
+  process.start(program, arguments);
+  if (!process.waitForFinished(30000) || process.exitCode() != 0) {
+    qWarning().noquote() << program << "failed:" << process.readAllStandardError();
+    return {};
+  }
+  return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+QString PdfTitle(const QString& pdf) {
+  const QString info = Run(QStringLiteral("pdfinfo"), {pdf});
+  const QRegularExpressionMatch match =
+      QRegularExpression(QStringLiteral("^Title:\\s*(.*)$"), QRegularExpression::MultilineOption).match(info);
+  return match.hasMatch() ? match.captured(1).trimmed() : QString();
+}
+
+QRect GeometryIn(const QWidget* widget, const QWidget* ancestor) {
+  return QRect(widget->mapTo(ancestor, QPoint(0, 0)), widget->size());
+}
+
+}  // namespace
+
+class WizardWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("pdfinfo")).isEmpty(),
+             "pdfinfo (poppler-utils) is needed: scripts/install-deps installs it");
+  }
+
+  void stepsFollowThePackage_data() {
+    QTest::addColumn<QString>("stepsFile");
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QStringList>("captions");
+    const QStringList standard{"frmWelcome", "frmDisplayFile", "frmEndInstall"};
+    const QStringList standardCaptions{"Suivant >", "Démarrer", "Quitter"};
+    QTest::newRow("no Steps.txt") << QString() << standard << standard << standardCaptions;
+    QTest::newRow("unknown names, pages already listed, other letter case")
+        << "frmNothing\r\nFRMWELCOME\r\nfrmdisplayfile\r\nfrmMain" << standard << standard
+        << standardCaptions;
+    QTest::newRow("an extra page before the report")
+        << "FRMEXTRA" << QStringList{"frmWelcome", "frmDisplayFile", "frmExtra", "frmEndInstall"}
+        << QStringList{"frmWelcome", "frmDisplayFile", "frmExtra", "frmEndInstall"}
+        << QStringList{"Suivant >", "Démarrer", "Continuer", "Quitter"};
+    QTest::newRow("the report placed before the extra page")
+        << "frmEndInstall\r\nfrmExtra"
+        << QStringList{"frmWelcome", "frmDisplayFile", "frmEndInstall", "frmExtra"} << standard
+        << standardCaptions;
+  }
+
+  // Presses Next from the first page until the run has started: the pages shown in order and the
+  // caption Next has on each of them; Back is disabled on the welcome page only.
+  void stepsFollowThePackage() {
+    QFETCH(QString, stepsFile);
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, shown);
+    QFETCH(QStringList, captions);
+    PackageTexts texts;
+    texts.steps = stepsFile.toStdString();
+    Wizard wizard(texts);
+    ExtraPage extra;
+    QVERIFY(wizard.Start());
+    QCOMPARE(Names(*wizard.Window().Steps), steps);
+
+    QStringList visited;
+    QStringList nextCaptions;
+    for (int press = 0; press < 6; ++press) {
+      TFrmStep* page = wizard.Current();
+      visited << page->objectName();
+      nextCaptions << wizard.Button("ButtonNext").text();
+      QVERIFY(page->isVisible());
+      QCOMPARE(page->parentWidget(), wizard.Window().PanelCurrStep);
+      QCOMPARE(wizard.Button("ButtonPrev").isEnabled(),
+               page != &wizard.Welcome() && page != &wizard.ReportPage());
+      if (wizard.Window().UpdateStarted) break;
+      wizard.Click("ButtonNext");
+    }
+    QCOMPARE(visited, shown);
+    QCOMPARE(nextCaptions, captions);
+    QVERIFY(wizard.ui.boxes.empty());
+  }
+
+  void backReturnsToThePreviousPage() {
+    Wizard wizard;
+    QVERIFY(wizard.Start());
+    QCOMPARE(wizard.Current(), &wizard.Welcome());
+    QVERIFY(!wizard.Button("ButtonPrev").isEnabled());
+    QVERIFY(!wizard.Action("ActionBack").isEnabled());
+    QVERIFY(wizard.Button("ButtonCancel").isEnabled());
+    wizard.Click("ButtonNext");
+    QCOMPARE(wizard.Current(), &wizard.Notice());
+    QVERIFY(!wizard.Welcome().isVisible());
+    QVERIFY(wizard.Button("ButtonPrev").isEnabled());
+    wizard.Click("ButtonPrev");
+    QCOMPARE(wizard.Current(), &wizard.Welcome());
+    QVERIFY(wizard.Welcome().isVisible());
+    QVERIFY(!wizard.Notice().isVisible());
+    QCOMPARE(wizard.Button("ButtonNext").text(), QStringLiteral("Suivant >"));
+    QVERIFY(!wizard.Button("ButtonPrev").isEnabled());
+    // Every page change ran under the busy cursor, and the cursor came back each time.
+    QVERIFY(!wizard.ui.cursor.empty());
+    QCOMPARE(BusyCursorDepth(), 0);
+    QCOMPARE(wizard.ui.cursor.back(), false);
+  }
+
+  // Before the first page: no caption on Next, Back and Next disabled, Cancel enabled.
+  void createdWindowHasNoPage() {
+    Wizard wizard;
+    wizard.Create();
+    QCOMPARE(wizard.Current(), nullptr);
+    QCOMPARE(wizard.Button("ButtonNext").text(), QString());
+    QVERIFY(!wizard.Action("ActionNext").isEnabled());
+    QVERIFY(!wizard.Action("ActionBack").isEnabled());
+    QVERIFY(wizard.Action("ActionAnnuler").isEnabled());
+    QCOMPARE(wizard.Button("ButtonPrev").text(), QStringLiteral("< Précédant"));
+    QCOMPARE(wizard.Button("ButtonCancel").text(), QStringLiteral("Annuler"));
+    QVERIFY(wizard.Window().TimerOneTime->isActive());
+    QCOMPARE(wizard.Window().TimerOneTime->interval(), 10);
+  }
+
+  void cancelAsksFirst_data() {
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("closes");
+    QTest::newRow("yes closes the window") << int(mrYes) << true;
+    QTest::newRow("no keeps the wizard") << int(mrNo) << false;
+  }
+
+  void cancelAsksFirst() {
+    QFETCH(int, answer);
+    QFETCH(bool, closes);
+    Wizard wizard;
+    QVERIFY(wizard.Start());
+    wizard.Click("ButtonNext");
+    wizard.ui.Answer(answer);
+    wizard.Click("ButtonCancel");
+    QCOMPARE(wizard.ui.boxes.size(), std::size_t{1});
+    const Box& box = wizard.ui.boxes.front();
+    QCOMPARE(box.kind, MessageKind::Warning);
+    QCOMPARE(Q(box.caption), QStringLiteral("Avertissement"));
+    QCOMPARE(Q(box.text), QStringLiteral("Voulez-vous annuler cette mise à jour"));
+    QCOMPARE(box.buttons, unsigned(mbYes | mbNo));
+    QCOMPARE(wizard.ui.beeps, std::vector<std::uint32_t>{MB_ICONEXCLAMATION});
+    QCOMPARE(wizard.Window().isVisible(), !closes);
+    if (!closes) QCOMPARE(wizard.Current(), &wizard.Notice());
+  }
+
+  void closeBoxAsksNothing() {
+    Wizard wizard;
+    QVERIFY(wizard.Start());
+    QVERIFY(wizard.Window().close());
+    QVERIFY(!wizard.Window().isVisible());
+    QVERIFY(wizard.ui.boxes.empty());
+    QVERIFY(!wizard.Welcome().TimerBlink->isActive());
+  }
+
+  void windowLaidOutAsDesigned() {
+    Wizard wizard;
+    QVERIFY(wizard.Start());
+    TfrmMain& window = wizard.Window();
+    QCOMPARE(window.size(), QSize(579, 383));
+    QCOMPARE(window.windowTitle(), QStringLiteral("Mise à jour Korvane"));
+    QVERIFY(window.minimumWidth() <= 500 && window.minimumHeight() <= 383);
+    QCOMPARE(window.font().pixelSize(), 10);
+
+    auto* title = window.findChild<QLabel*>("RzLabelTitle");
+    QCOMPARE(title->text(), QStringLiteral("Fichiers communs"));
+    QCOMPARE(GeometryIn(title, &window), QRect(154, 0, 425, 37));
+    QCOMPARE(title->palette().color(QPalette::Window), QColor(128, 128, 128));
+    QCOMPARE(title->palette().color(QPalette::WindowText), QColor(Qt::white));
+    QVERIFY(title->font().bold());
+    QCOMPARE(title->font().pixelSize(), 15);
+    QCOMPARE(title->font().family(), QStringLiteral("Arial"));
+    QCOMPARE(title->alignment(), Qt::AlignCenter);
+
+    // The button bar as the layout rule leaves it: 45 high, buttons right-aligned 10 apart.
+    auto* bar = window.findChild<QFrame*>("PanelButtons");
+    QCOMPARE(GeometryIn(bar, &window), QRect(0, 338, 579, 45));
+    const QRect prev = wizard.Button("ButtonPrev").geometry();
+    const QRect next = wizard.Button("ButtonNext").geometry();
+    const QRect cancel = wizard.Button("ButtonCancel").geometry();
+    QCOMPARE(cancel, QRect(579 - 10 - 61, 10, 61, 25));
+    QCOMPARE(next.right() + 1 + 10, cancel.left());
+    QCOMPARE(prev.right() + 1 + 10, next.left());
+    QCOMPARE(prev.size(), QSize(73, 25));
+    auto* version = window.findChild<QLabel*>("RzLabelVersion");
+    QCOMPARE(version->pos(), QPoint(10, 10));
+    const std::string fileVersion = ReadFileVersionInfo("").FileVersion;
+    QVERIFY(!fileVersion.empty());
+    QCOMPARE(version->text(), "Version : " + Q(fileVersion));
+
+    // The left column continues the picture's background; the picture is centred in it.
+    auto* column = window.findChild<QFrame*>("PanelImage");
+    auto* image = window.findChild<QLabel*>("ImageStep");
+    QCOMPARE(GeometryIn(column, &window), QRect(0, 0, 154, 338));
+    QCOMPARE(image->size(), QSize(150, 245));
+    QCOMPARE(image->pos(), QPoint((154 - 150) / 2, (338 - 245) / 2));
+    const QImage picture = image->pixmap().toImage();
+    QCOMPARE(picture.size(), QSize(150, 245));
+    QCOMPARE(column->palette().color(QPalette::Window), picture.pixelColor(0, 244));
+
+    // The page fills the page area below the title band, in the page area's font.
+    auto* area = window.findChild<QFrame*>("PanelCurrStep");
+    QCOMPARE(GeometryIn(area, &window), QRect(154, 37, 425, 301));
+    QCOMPARE(wizard.Welcome().geometry(), QRect(0, 0, 425, 301));
+    QCOMPARE(wizard.Welcome().LabelInfo->font().pixelSize(), 15);
+    QCOMPARE(wizard.Welcome().palette().color(QPalette::Window),
+             wizard.Welcome().palette().color(QPalette::Base));
+  }
+
+  void welcomeTexts() {
+    PackageTexts texts;
+    texts.description = "Première ligne\r\nSeconde ligne";
+    Wizard wizard(texts);
+    QVERIFY(wizard.Start());
+    TfrmWelcome& welcome = wizard.Welcome();
+    QCOMPARE(welcome.LabelWarning->text(),
+             QStringLiteral("Veuillez fermer les applications Korvane sur tous les postes de travail avant "
+                            "d'installer cette mise à jour !"));
+    QCOMPARE(
+        welcome.LabelInfo->text(),
+        QStringLiteral("Cet assistant va mettre à jour Fichiers communs.\r\n\r\nAucune donnée existante ne "
+                       "sera supprimée.\r\n\r\nPremière ligne\r\nSeconde ligne\r\n"));
+    QVERIFY(welcome.LabelWarning->font().bold());
+    QCOMPARE(welcome.LabelWarning->font().pixelSize(), 15);
+    QVERIFY(welcome.LabelWarning->wordWrap() && welcome.LabelInfo->wordWrap());
+
+    // An empty title names the product "?"; a description without final line break stays as it is.
+    welcome.SetTexts("", "Sans fin de ligne");
+    QCOMPARE(welcome.LabelInfo->text(),
+             QStringLiteral("Cet assistant va mettre à jour ?.\r\n\r\nAucune donnée existante ne sera "
+                            "supprimée.\r\n\r\nSans fin de ligne"));
+  }
+
+  void missingTitleShowsQuestionMark() {
+    PackageTexts texts;
+    texts.title.clear();
+    texts.description.clear();
+    Wizard wizard(texts);
+    QVERIFY(wizard.Start());
+    QCOMPARE(wizard.Window().RzLabelTitle->text(), QString());
+    QVERIFY(wizard.Welcome().LabelInfo->text().startsWith("Cet assistant va mettre à jour ?.\r\n"));
+    QVERIFY(wizard.Welcome().LabelInfo->text().endsWith("supprimée.\r\n\r\n"));
+  }
+
+  // Leaving the page while the warning is red and coming back: maroon again, then blinking.
+  void warningBlinks() {
+    Wizard wizard;
+    QVERIFY(wizard.Start());
+    TfrmWelcome& welcome = wizard.Welcome();
+    QVERIFY(welcome.TimerBlink->isActive());
+    QCOMPARE(welcome.TimerBlink->interval(), 500);
+    QCOMPARE(welcome.WarningColour(), QColor(0x80, 0, 0));
+    QTRY_COMPARE_WITH_TIMEOUT(welcome.WarningColour(), QColor(0xFF, 0, 0), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(welcome.WarningColour(), QColor(0x80, 0, 0), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(welcome.WarningColour(), QColor(0xFF, 0, 0), 2000);
+
+    wizard.Click("ButtonNext");
+    QVERIFY(!welcome.TimerBlink->isActive());
+    QCOMPARE(welcome.WarningColour(), QColor(0xFF, 0, 0));
+    wizard.Click("ButtonPrev");
+    QCOMPARE(welcome.WarningColour(), QColor(0x80, 0, 0));
+    QVERIFY(welcome.TimerBlink->isActive());
+    QTRY_COMPARE_WITH_TIMEOUT(welcome.WarningColour(), QColor(0xFF, 0, 0), 2000);
+  }
+
+  void welcomeResize_data() {
+    QTest::addColumn<int>("height");
+    QTest::addColumn<QRect>("warning");
+    QTest::addColumn<QRect>("info");
+    QTest::newRow("282") << 282 << QRect(20, 70, 385, 62) << QRect(20, 152, 385, 102);
+    QTest::newRow("the window's page area") << 301 << QRect(20, 75, 385, 71) << QRect(20, 166, 385, 111);
+  }
+
+  void welcomeResize() {
+    QFETCH(int, height);
+    QFETCH(QRect, warning);
+    QFETCH(QRect, info);
+    Wizard wizard;
+    QVERIFY(wizard.Start());
+    TfrmWelcome& welcome = wizard.Welcome();
+    welcome.resize(425, height);
+    QCOMPARE(welcome.LabelWarning->geometry(), warning);
+    QCOMPARE(welcome.LabelInfo->geometry(), info);
+  }
+
+  void noticePageShowsThePackageNotice() {
+    Wizard wizard;
+    QVERIFY(wizard.Start());
+    wizard.Click("ButtonNext");
+    TfrmDisplayFile& notice = wizard.Notice();
+    QCOMPARE(notice.PanelButtons->text(), QStringLiteral("La liste des modifications"));
+    QCOMPARE(notice.PanelButtons->height(), 32);
+    QCOMPARE(notice.SpeedButtonPrint->geometry(), QRect(4, 4, 24, 24));
+    QVERIFY(notice.RichEditFile->isReadOnly());
+    QCOMPARE(Lines(*notice.RichEditFile), (QStringList{"Liste des modifications", "Nouveautés",
+                                                       "Correction de l'impression des listes", ""}));
+    QCOMPARE(notice.RichEditFile->LineCount(), 4);
+    // The model's formats reach the document: the second paragraph is bold, 10 points.
+    const QTextBlock bold = notice.RichEditFile->document()->findBlockByNumber(1);
+    QTextCursor inside(bold);
+    inside.movePosition(QTextCursor::NextCharacter);
+    QCOMPARE(inside.charFormat().fontWeight(), int(QFont::Bold));
+    QCOMPARE(inside.charFormat().fontPointSize(), 10.0);
+  }
+
+  void missingNoticeSaysSoAndShowsInternalCorrections() {
+    PackageTexts texts;
+    texts.notice.clear();
+    Wizard wizard(texts);
+    // The box is open longer than the one-shot timer's interval: the first page waits for it.
+    bool pageShownDuringBox = true;
+    wizard.ui.onBox = [&] {
+      QTest::qWait(100);
+      pageShownDuringBox = wizard.Window().FirstStepShown;
+    };
+    QVERIFY(wizard.Start());
+    QVERIFY(!pageShownDuringBox);
+    QCOMPARE(wizard.ui.boxes.size(), std::size_t{1});
+    QCOMPARE(Q(wizard.ui.boxes.front().caption), Q(ApplicationTitle()));
+    QCOMPARE(Q(wizard.ui.boxes.front().text), QStringLiteral("Cannot load resource file UpdateInfo.txt"));
+    QCOMPARE(wizard.ui.boxes.front().buttons, unsigned(mbOK));
+    QCOMPARE(Lines(*wizard.Notice().RichEditFile),
+             (QStringList{"", "Cette mise à jour comporte uniquement des corrections internes."}));
+    QCOMPARE(wizard.Window().Steps->size(), std::size_t{3});
+  }
+
+  // An incompatible database client stops the program after the warning: no page is shown.
+  void preflightFailureShowsNoPage() {
+    PackageTexts texts;
+    texts.keys = "WinTessivo";
+    Wizard wizard(texts);
+    wizard.ui.onBox = [] { QTest::qWait(50); };
+    wizard.Create();
+    wizard.Window().show();
+    QTest::qWait(100);
+    QVERIFY(wizard.ui.terminated);
+    QCOMPARE(wizard.ui.boxes.size(), std::size_t{1});
+    QCOMPARE(Q(wizard.ui.boxes.front().caption), QStringLiteral("Avertissement"));
+    QVERIFY(Q(wizard.ui.boxes.front().text).startsWith("ATTENTION !!!\r\n\r\n"));
+    QVERIFY(!wizard.Window().FirstStepShown);
+    QVERIFY(wizard.Window().History->empty());
+    QVERIFY(wizard.Window().UpdateKeys->empty());
+  }
+
+  void printing_data() {
+    QTest::addColumn<bool>("reportPage");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("notice") << false << "La liste des modifications"
+                            << "Correction de l'impression des listes";
+    QTest::newRow("report") << true << "Update report"
+                            << "Mise à jour : Fichiers communs";
+  }
+
+  // Both print buttons go through the report page's printer set-up dialog; the document carries the
+  // page's title and its text. A cancelled dialog prints nothing.
+  void printing() {
+    QFETCH(bool, reportPage);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    Wizard wizard;
+    QVERIFY(wizard.Start());
+    wizard.Click("ButtonNext");
+    if (reportPage) wizard.Click("ButtonNext");
+    TFrmStep* page = wizard.Current();
+    QCOMPARE(page, reportPage ? static_cast<TFrmStep*>(&wizard.ReportPage()) : &wizard.Notice());
+
+    QTemporaryDir folder;
+    const QString pdf = folder.filePath("printed.pdf");
+    auto* dialog = wizard.ReportPage().findChild<TPrinterSetupDialog*>("PrinterSetupDialog");
+    QVERIFY(dialog != nullptr);
+    int asked = 0;
+    dialog->SetAnswer([&](QPrinter&) {
+      ++asked;
+      return false;
+    });
+    auto* button = page->findChild<QToolButton*>("SpeedButtonPrint");
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(asked, 1);
+    QVERIFY(!QFile::exists(pdf));
+
+    dialog->SetAnswer([&](QPrinter& printer) {
+      ++asked;
+      printer.setOutputFormat(QPrinter::PdfFormat);
+      printer.setOutputFileName(pdf);
+      return true;
+    });
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(asked, 2);
+    QVERIFY(QFile::exists(pdf));
+    QCOMPARE(PdfTitle(pdf), title);
+    const QString printed = Run(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+    QVERIFY2(printed.contains(text), qPrintable(printed));
+  }
+
+  void reportPageAsDesigned() {
+    Wizard wizard;
+    QVERIFY(wizard.Start());
+    wizard.Click("ButtonNext");
+    wizard.Click("ButtonNext");
+    TfrmEndInstall& page = wizard.ReportPage();
+    QCOMPARE(wizard.Current(), &page);
+    QCOMPARE(page.PanelButtons->text(), QStringLiteral("Rapport d'installation"));
+    QCOMPARE(page.PanelButtons->height(), 32);
+    QCOMPARE(page.SpeedButtonPrint->geometry(), QRect(4, 4, 24, 24));
+    QVERIFY(page.RichEditReport->isReadOnly());
+    QCOMPARE(page.RichEditReport->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QVERIFY(page.RichEditReport->hasFocus());
+    QCOMPARE(page.findChild<QtRichTextControl*>("RichEditReport"), page.RichEditReport);
+  }
+
+  // A picture of each page inside the window at its designed size, for the documentation.
+  void screenshots() {
+    PackageTexts texts;
+    texts.description = "Bibliothèques PDF, dictionnaires et fichiers de langue.";
+    texts.notice =
+        "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0 Arial;}}\\f0\\fs20 \\b Version 2013\\b0\\par "
+        "\\par - Nouvelle biblioth\\'e8que PDF : impression plus rapide des listes\\par "
+        "- Dictionnaires fran\\'e7ais et allemand mis \\'e0 jour\\par "
+        "- Correction de l'affichage des caract\\'e8res accentu\\'e9s\\par}";
+    UpdaterTable updaters;
+    updaters.Set(pcCommon, [](TdmUpdateCommon& engine, ProductCode) {
+      for (const char* file : {"wPDF300A.dll", "Francais.dic"}) {
+        engine.ReportLine(std::string("Copie de C:\\Temp\\Update4711.tmp"));
+        engine.ReportLine(std::string("vers C:\\WKorvane\\Common\\Programs\\") + file + "\r\n");
+      }
+      return UpdateOutcome::Completed;
+    });
+    Wizard wizard(texts, std::move(updaters));
+    QVERIFY(wizard.Start());
+    const QDir folder(QStringLiteral(KV_SCREENSHOT_DIR));
+    QVERIFY(folder.mkpath(QStringLiteral(".")));
+    const char* names[] = {"welcome", "notice", "report"};
+    for (int i = 0; i < 3; ++i) {
+      if (i > 0) wizard.Click("ButtonNext");
+      if (i == 0) wizard.Welcome().TimerBlink->stop();  // the warning in its first colour
+      QTest::qWait(50);
+      const QImage shot = wizard.Window().grab().toImage();
+      QCOMPARE(shot.size() / shot.devicePixelRatio(), QSize(579, 383));
+      // The title band is grey, the left column the picture's background.
+      QCOMPARE(shot.pixelColor(160, 2), QColor(128, 128, 128));
+      QCOMPARE(shot.pixelColor(3, 3), wizard.Window().PanelImage->palette().color(QPalette::Window));
+      QVERIFY(shot.save(folder.filePath(QString::fromLatin1(names[i]) + ".png")));
+    }
+    QCOMPARE(wizard.Button("ButtonNext").text(), QStringLiteral("Quitter"));
+  }
+};
+
+}  // namespace kv::test
+
+QTEST_MAIN(kv::test::WizardWindowTest)
+#include "WizardWindowTest.moc"
