@@ -34,6 +34,7 @@
 #include "engine/Package.h"
 #include "platform/MappedFile.h"
 #include "platform/PeImage.h"
+#include "platform/host/FileTimes.h"
 #include "platform/host/Prefix.h"
 #include "tools/kvpack/PackageBuilder.h"
 
@@ -251,7 +252,7 @@ int Main(int argc, char** argv) {
   const fs::path content = src / "big.bin";
   std::cout << "content: " << sizeMb << " MiB, 85 % word text / 15 % random bytes, fixed seed\n";
   MakeContent(content, size);
-  const timespec times[2] = {{0, UTIME_OMIT}, kvpack::TimespecFromFileTime(kTime)};
+  const timespec times[2] = {{0, UTIME_OMIT}, kv::host::TimespecFromFileTime(kTime)};
   ::utimensat(AT_FDCWD, content.c_str(), times, 0);
 
   const fs::path package = work / "package.dll";
@@ -269,7 +270,7 @@ int Main(int argc, char** argv) {
       const fs::path out = work / (std::string("out-") + phases[p]);
       const PhaseResult r = RunPhase(phases[p], package, out, work / "prefix");
       if (!SameContent(out, content)) throw kv::Error(std::string(phases[p]) + ": the output differs");
-      if (p == 0 && kvpack::FileTimeFromTimespec([&] {
+      if (p == 0 && kv::host::FileTimeFromTimespec([&] {
                       struct stat st {};
                       ::stat(out.c_str(), &st);
                       return st.st_mtim;

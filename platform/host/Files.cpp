@@ -15,6 +15,7 @@
 
 #include "platform/Text.h"
 #include "platform/Win32.h"
+#include "platform/host/FileTimes.h"
 #include "platform/host/Prefix.h"
 
 namespace kv::win {
@@ -27,27 +28,8 @@ namespace {
 
 thread_local DWORD lastError = ERROR_SUCCESS;
 
-// 100-ns intervals between 1601-01-01 and 1970-01-01.
-constexpr std::int64_t kEpochDifference = 116444736000000000LL;
-
-FileTime FromTimespec(const timespec& ts) {
-  return static_cast<FileTime>(kEpochDifference + static_cast<std::int64_t>(ts.tv_sec) * 10000000LL +
-                               ts.tv_nsec / 100);
-}
-
-timespec ToTimespec(FileTime ft) {
-  const std::int64_t since1970 = static_cast<std::int64_t>(ft) - kEpochDifference;
-  std::int64_t sec = since1970 / 10000000LL;
-  std::int64_t rem = since1970 % 10000000LL;
-  if (rem < 0) {
-    rem += 10000000LL;
-    --sec;
-  }
-  timespec ts{};
-  ts.tv_sec = static_cast<time_t>(sec);
-  ts.tv_nsec = static_cast<long>(rem * 100);
-  return ts;
-}
+FileTime FromTimespec(const timespec& ts) { return host::FileTimeFromTimespec(ts); }
+timespec ToTimespec(FileTime ft) { return host::TimespecFromFileTime(ft); }
 
 std::optional<fs::path> Map(const std::string& path) { return Prefix::Current().ToHost(path); }
 

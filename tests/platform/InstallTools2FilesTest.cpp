@@ -13,6 +13,7 @@
 #include "platform/Win32.h"
 #include "platform/Win32Shell.h"
 #include "platform/host/Prefix.h"
+#include "tests/support/ErrorText.h"
 #include "tests/support/InstallerTestAccess.h"
 #include "tests/support/PeFixtures.h"
 #include "tests/support/ScriptedUi.h"
@@ -26,18 +27,7 @@ using Access = TWindowsInstallerTestAccess;
 using test::FileVersionNumbers;
 using test::TempPrefix;
 
-// The error text an operation raises (kv::Error), or "" when it raises nothing.
-template <typename Operation>
-std::string RaisedText(Operation operation) {
-  try {
-    operation();
-  } catch (const SilentAbort&) {
-    return "<silent abort>";
-  } catch (const Error& e) {
-    return e.what();
-  }
-  return {};
-}
+using test::RaisedText;
 
 FileVersionNumbers VersionOf(const std::string& file) {
   FileVersionNumbers v{};

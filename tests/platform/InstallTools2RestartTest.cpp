@@ -12,6 +12,7 @@
 #include "platform/InstallTools2.h"
 #include "platform/Win32.h"
 #include "platform/host/Prefix.h"
+#include "tests/support/ErrorText.h"
 #include "tests/support/HolderProcess.h"
 #include "tests/support/InstallerTestAccess.h"
 #include "tests/support/PeFixtures.h"
@@ -71,17 +72,7 @@ KvhostRun Kvhost(const std::string& arguments) {
   return run;
 }
 
-template <typename Operation>
-std::string RaisedText(Operation operation) {
-  try {
-    operation();
-  } catch (const SilentAbort&) {
-    return "<silent abort>";
-  } catch (const Error& e) {
-    return e.what();
-  }
-  return {};
-}
+using test::RaisedText;
 
 class InstallerInUse : public ::testing::Test {
  protected:

@@ -13,6 +13,7 @@
 #include "platform/InstallTools2.h"
 #include "platform/Win32.h"
 #include "platform/host/Prefix.h"
+#include "tests/support/ErrorText.h"
 #include "tests/support/InstallerTestAccess.h"
 #include "tests/support/PeFixtures.h"
 #include "tests/support/TempPrefix.h"
@@ -23,15 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempPrefix;
 
-template <typename Operation>
-std::string RaisedText(Operation operation) {
-  try {
-    operation();
-  } catch (const Error& e) {
-    return e.what();
-  }
-  return {};
-}
+using test::RaisedText;
 
 void SetIni(const std::string& section, const std::string& key, const std::string& value) {
   host::Prefix::Current().SetIni(section, key, value);

@@ -12,6 +12,7 @@
 #include "platform/MappedFile.h"
 #include "platform/PeWriter.h"
 #include "platform/Text.h"
+#include "platform/host/FileTimes.h"
 
 namespace kvpack {
 
@@ -21,7 +22,6 @@ using kv::Error;
 namespace {
 
 // 100-ns intervals between 1601-01-01 and 1970-01-01.
-constexpr std::int64_t kEpochDifference = 116444736000000000LL;
 constexpr std::size_t kCopyBuffer = 1 << 16;
 
 [[noreturn]] void Fail(const std::string& what, const fs::path& path, int err) {
@@ -120,27 +120,8 @@ mode_t CurrentUmask() {
 
 }  // namespace
 
-kv::win::FileTime FileTimeFromTimespec(const timespec& ts) {
-  return static_cast<kv::win::FileTime>(kEpochDifference + static_cast<std::int64_t>(ts.tv_sec) * 10000000LL +
-                                        ts.tv_nsec / 100);
-}
-
-timespec TimespecFromFileTime(kv::win::FileTime time) {
-  const std::int64_t since1970 = static_cast<std::int64_t>(time) - kEpochDifference;
-  std::int64_t sec = since1970 / 10000000LL;
-  std::int64_t rem = since1970 % 10000000LL;
-  if (rem < 0) {
-    rem += 10000000LL;
-    --sec;
-  }
-  timespec ts{};
-  ts.tv_sec = static_cast<time_t>(sec);
-  ts.tv_nsec = static_cast<long>(rem * 100);
-  return ts;
-}
-
 std::string FormatLocalTime(kv::win::FileTime time) {
-  const timespec ts = TimespecFromFileTime(time);
+  const timespec ts = kv::host::TimespecFromFileTime(time);
   tm local{};
   if (localtime_r(&ts.tv_sec, &local) == nullptr) return "?";
   char text[64];
@@ -177,7 +158,7 @@ std::vector<PackageInput> CollectInputs(const fs::path& folder) {
       throw Error("Nom de fichier refusé dans le paquet : " + input.name + " (" + input.file.string() + ")");
     }
     input.size = static_cast<std::uint64_t>(st.st_size);
-    input.time = FileTimeFromTimespec(st.st_mtim);
+    input.time = kv::host::FileTimeFromTimespec(st.st_mtim);
     inputs.push_back(std::move(input));
   }
   if (ec) throw Error("Impossible de lire le dossier " + folder.string() + " : " + ec.message());
@@ -283,7 +264,7 @@ kv::RecordHeader ExtractRecordToHostFile(std::span<const std::uint8_t> record, c
   TemporaryBeside partial(target, "part");
   const kv::RecordHeader header = kv::InflateRecord(
       record, [&](const std::uint8_t* p, std::size_t n) { WriteAll(partial.Fd(), p, n, partial.Path()); });
-  const timespec times[2] = {{0, UTIME_OMIT}, TimespecFromFileTime(header.time)};
+  const timespec times[2] = {{0, UTIME_OMIT}, kv::host::TimespecFromFileTime(header.time)};
   if (::futimens(partial.Fd(), times) != 0) Fail("Impossible de dater", partial.Path(), errno);
   if (::fchmod(partial.Fd(), 0666 & ~CurrentUmask()) != 0) Fail("Impossible d'écrire", partial.Path(), errno);
   partial.RenameTo(target);

@@ -44,8 +44,6 @@ kv::RecordHeader ExtractRecordToHostFile(std::span<const std::uint8_t> record,
 // package layer's refusal for an unsafe name.
 std::filesystem::path HostPathFor(const std::filesystem::path& folder, const std::string& name);
 
-kv::win::FileTime FileTimeFromTimespec(const timespec& ts);
-timespec TimespecFromFileTime(kv::win::FileTime time);
 // "2024-03-05T14:22:11.1234567", local time.
 std::string FormatLocalTime(kv::win::FileTime time);
 
