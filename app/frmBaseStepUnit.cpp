@@ -1,5 +1,7 @@
 #include "app/frmBaseStepUnit.h"
 
+#include <QToolButton>
+
 #include <QEvent>
 #include <QFont>
 #include <QImage>
@@ -107,6 +109,22 @@ QIcon PrinterGlyph() {
   painter.setPen(QColor(0, 160, 0));
   painter.drawPoint(12, 8);
   return QIcon(glyph);
+}
+
+PrintBar MakePrintBar(QWidget* page, int headingPixels) {
+  auto* panel = new QLabel(page);
+  panel->setObjectName(QStringLiteral("PanelButtons"));
+  panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  panel->setAlignment(Qt::AlignCenter);
+  QFont headingFont(QStringLiteral("MS Sans Serif"));
+  headingFont.setPixelSize(headingPixels);
+  panel->setFont(headingFont);
+  auto* button = new QToolButton(panel);
+  button->setObjectName(QStringLiteral("SpeedButtonPrint"));
+  button->setAutoRaise(true);
+  button->setIcon(PrinterGlyph());
+  button->setToolTip(QStringLiteral("Imprimer"));
+  return {panel, button};
 }
 
 TFrmStep::TFrmStep(QWidget* parent) : QWidget(parent) {

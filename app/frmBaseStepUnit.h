@@ -12,6 +12,7 @@
 #include <vector>
 
 class QLabel;
+class QToolButton;
 
 namespace kv {
 
@@ -26,6 +27,14 @@ int ScaleFromDesign(int value, int designDpi);
 QPixmap CompanyPicture();
 // The printer glyph of the pages' print buttons.
 QIcon PrinterGlyph();
+
+// The heading along the top of a printable page (a panel shows its caption centred) and its flat
+// print button, under their designed names.
+struct PrintBar {
+  QLabel* panel;
+  QToolButton* button;
+};
+PrintBar MakePrintBar(QWidget* page, int headingPixels);
 
 class TFrmStep : public QWidget {
   Q_OBJECT

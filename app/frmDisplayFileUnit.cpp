@@ -16,20 +16,10 @@ TfrmDisplayFile::TfrmDisplayFile(TfrmEndInstall& reportPage, QWidget* parent)
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
 
-  PanelButtons = new QLabel(this);
-  PanelButtons->setObjectName(QStringLiteral("PanelButtons"));
-  PanelButtons->setFrameStyle(QFrame::Panel | QFrame::Raised);
-  PanelButtons->setAlignment(Qt::AlignCenter);
-  QFont headingFont(QStringLiteral("MS Sans Serif"));
-  headingFont.setPixelSize(13);
-  PanelButtons->setFont(headingFont);
+  const PrintBar bar = MakePrintBar(this, 13);
+  PanelButtons = bar.panel;
+  SpeedButtonPrint = bar.button;
   layout->addWidget(PanelButtons);
-
-  SpeedButtonPrint = new QToolButton(PanelButtons);
-  SpeedButtonPrint->setObjectName(QStringLiteral("SpeedButtonPrint"));
-  SpeedButtonPrint->setAutoRaise(true);
-  SpeedButtonPrint->setIcon(PrinterGlyph());
-  SpeedButtonPrint->setToolTip(QStringLiteral("Imprimer"));
   connect(SpeedButtonPrint, &QToolButton::clicked, this, &TfrmDisplayFile::SpeedButtonPrintClick);
 
   RichEditFile = new QtRichTextControl(this);

@@ -34,21 +34,10 @@ TfrmEndInstall::TfrmEndInstall(QWidget* parent) : TFrmStep(parent) {
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
 
-  // A panel shows its caption centred: the page's heading.
-  PanelButtons = new QLabel(this);
-  PanelButtons->setObjectName(QStringLiteral("PanelButtons"));
-  PanelButtons->setFrameStyle(QFrame::Panel | QFrame::Raised);
-  PanelButtons->setAlignment(Qt::AlignCenter);
-  QFont headingFont(QStringLiteral("MS Sans Serif"));
-  headingFont.setPixelSize(ScaleFromDesign(17, kDesignDpi));
-  PanelButtons->setFont(headingFont);
+  const PrintBar bar = MakePrintBar(this, ScaleFromDesign(17, kDesignDpi));
+  PanelButtons = bar.panel;
+  SpeedButtonPrint = bar.button;
   layout->addWidget(PanelButtons);
-
-  SpeedButtonPrint = new QToolButton(PanelButtons);
-  SpeedButtonPrint->setObjectName(QStringLiteral("SpeedButtonPrint"));
-  SpeedButtonPrint->setAutoRaise(true);
-  SpeedButtonPrint->setIcon(PrinterGlyph());
-  SpeedButtonPrint->setToolTip(QStringLiteral("Imprimer"));
   connect(SpeedButtonPrint, &QToolButton::clicked, this, &TfrmEndInstall::SpeedButtonPrintClick);
 
   PanelMain = new QFrame(this);
