@@ -19,14 +19,18 @@ constexpr const char* kClientLibrary = "gds32.dll";
 constexpr const char* kAcceptedClientVersions[] = {"WI-V6.3.0.4290", "WI-V6.3.2.4731"};
 
 bool ClientLibraryCompatible(const std::string& version) {
-  return std::ranges::any_of(kAcceptedClientVersions, [&](const char* accepted) { return version == accepted; });
+  return std::ranges::any_of(kAcceptedClientVersions,
+                             [&](const char* accepted) { return version == accepted; });
 }
 
-bool AddressModuleCompatible(const std::string& version) { return !version.empty() && version.front() == '2'; }
+bool AddressModuleCompatible(const std::string& version) {
+  return !version.empty() && version.front() == '2';
+}
 
 }  // namespace
 
-bool LoadUpdateKeys(TdmUpdateCommon& engine, const ProductCatalog& products, std::vector<std::string>& updateKeys) {
+bool LoadUpdateKeys(TdmUpdateCommon& engine, const ProductCatalog& products,
+                    std::vector<std::string>& updateKeys) {
   std::vector<std::string> lines;
   if (engine.LoadResourceLines("Updates.txt", lines) == 0) return false;
   const std::string known = products.KnownKeyText();
@@ -35,7 +39,8 @@ bool LoadUpdateKeys(TdmUpdateCommon& engine, const ProductCatalog& products, std
     // A substring test on the joined names: a fragment of a name passes here, and the run passes
     // it over later; another letter case does not pass.
     if (line.empty() || known.find(line) == std::string::npos) continue;
-    if (std::ranges::any_of(updateKeys, [&](const std::string& key) { return text::IEquals(key, line); })) continue;
+    if (std::ranges::any_of(updateKeys, [&](const std::string& key) { return text::IEquals(key, line); }))
+      continue;
     if (products.KeyToCode(line) == kCheckedProductCode && !CheckCompatibility(products)) {
       Ui().RequestTermination();
       return false;
@@ -60,8 +65,8 @@ bool CheckCompatibility(const ProductCatalog& products) {
     components += "du module d'adresses";
   }
   ShowWarning("ATTENTION !!!\r\n\r\nCette mise à jour a détecté une version incompatible " + components +
-              ".\r\n\r\nVeuillez contacter la société Korvane.\r\n\r\nL'application va se terminer." + "\r\n" +
-              "\r\n" + "Path=\"" + addressPath + "\" Ver=\"" + addressVersion + "\"");
+              ".\r\n\r\nVeuillez contacter la société Korvane.\r\n\r\nL'application va se terminer." +
+              "\r\n" + "\r\n" + "Path=\"" + addressPath + "\" Ver=\"" + addressVersion + "\"");
   return false;
 }
 

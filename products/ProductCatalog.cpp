@@ -7,9 +7,13 @@
 
 namespace kv {
 
-std::uint8_t SuiteProductCatalog::KeyToCode(const std::string& key) const { return ProductKeyToCode(key); }
+std::uint8_t SuiteProductCatalog::KeyToCode(const std::string& key) const {
+  return ProductKeyToCode(key);
+}
 
-std::string SuiteProductCatalog::KnownKeyText() const { return kv::KnownKeyText(); }
+std::string SuiteProductCatalog::KnownKeyText() const {
+  return kv::KnownKeyText();
+}
 
 std::string SuiteProductCatalog::AddressLibraryPath() const {
   const std::string found = TdmAdresses2::LocateAddressLibrary();

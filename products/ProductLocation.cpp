@@ -52,13 +52,19 @@ bool HasProgramKey(ProductCode code) {
     case pcKorvaneFinance:
     case pcZrq:
     case pcCalderix:
-    case pcVlx: return true;
-    default: return false;
+    case pcVlx:
+      return true;
+    default:
+      return false;
   }
 }
 
-std::string ProductKey(const std::string& productName) { return kMakerRegistryRoot + productName; }
-std::string ProgramKey(const std::string& productName) { return ProductKey(productName) + "\\Program"; }
+std::string ProductKey(const std::string& productName) {
+  return kMakerRegistryRoot + productName;
+}
+std::string ProgramKey(const std::string& productName) {
+  return ProductKey(productName) + "\\Program";
+}
 
 constexpr const char* kProgramValue = "Filename";
 constexpr const char* kBaseFolderValue = "BaseFolder";
@@ -84,7 +90,9 @@ std::string GetProductProgramPath(const std::string& productName, bool wholeValu
 
 bool SetProductProgramPath(const std::string& productName, const std::string& path) {
   const ProductCode code = ProductKeyToCode(productName);
-  if (HasProgramKey(code)) return WriteRegistryValue(win::HKEY_CURRENT_USER, ProgramKey(productName), kProgramValue, true, path);
+  if (HasProgramKey(code)) {
+    return WriteRegistryValue(win::HKEY_CURRENT_USER, ProgramKey(productName), kProgramValue, true, path);
+  }
   if (code == pcZorbalt) {
     return WriteRegistryValue(win::HKEY_CURRENT_USER, ProductKey(productName), kBaseFolderValue, true, path);
   }
@@ -92,8 +100,8 @@ bool SetProductProgramPath(const std::string& productName, const std::string& pa
 }
 
 std::string GetSuiteRootFolder() {
-  static constexpr std::array<ProductCode, 6> kSuiteMembers = {pcWinTessivo, pcWinTessivoIngenieur, pcBrisklane,
-                                                               pcAdresses,   pcZrq,                 pcCalderix};
+  static constexpr std::array<ProductCode, 6> kSuiteMembers = {
+      pcWinTessivo, pcWinTessivoIngenieur, pcBrisklane, pcAdresses, pcZrq, pcCalderix};
   std::string folder;
   for (const ProductCode code : kSuiteMembers) {
     folder = GetProductProgramPath(ProductKeyName(code), false);
@@ -122,14 +130,19 @@ std::string GetProductDatabaseName(const std::string& productName, const std::st
       break;
     case pcAdresses:
       name = ReadString(win::HKEY_LOCAL_MACHINE, product + companyName, "DatabaseName");
-      if (name.empty() && defaultCompany) name = ReadString(win::HKEY_LOCAL_MACHINE, product + "Paths", "DatabaseName");
+      if (name.empty() && defaultCompany) {
+        name = ReadString(win::HKEY_LOCAL_MACHINE, product + "Paths", "DatabaseName");
+      }
       break;
     case pcBrisklane:
     case pcPelmora:
     case pcZrq:
     case pcCalderix:
-    case pcVlx: name = ReadString(win::HKEY_LOCAL_MACHINE, product + companyName, "ConnectionString"); break;
-    default: return {};
+    case pcVlx:
+      name = ReadString(win::HKEY_LOCAL_MACHINE, product + companyName, "ConnectionString");
+      break;
+    default:
+      return {};
   }
   name = LocalDatabaseAddress(name);
   if (!wholeValue && !name.empty()) name = FolderPart(name);
@@ -164,7 +177,8 @@ std::string LocateProductFolder(TdmUpdateCommon& /*engine*/, const std::string& 
         ShowError("Répertoire " + FolderName + " pas trouvé." + " " + "Veuillez indiquer son emplacement.");
       }
       std::string chosen = result;
-      if (!BrowseForFolder("Séléctionner le répertoire \"" + FolderName + "\"", 0, chosen, "", kLocateBrowseFlags)) {
+      if (!BrowseForFolder("Séléctionner le répertoire \"" + FolderName + "\"", 0, chosen, "",
+                           kLocateBrowseFlags)) {
         return result;
       }
       found = 0;

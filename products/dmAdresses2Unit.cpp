@@ -63,6 +63,8 @@ void TdmAdresses2::UnloadAddressLibrary() {
   entryPoints_.clear();
 }
 
-void TdmAdresses2::DataModuleDestroy() { UnloadAddressLibrary(); }
+void TdmAdresses2::DataModuleDestroy() {
+  UnloadAddressLibrary();
+}
 
 }  // namespace kv

@@ -1,7 +1,5 @@
 // The shared files: the package's listed files copied into Common\Programs\ below the suite root,
 // whatever is installed there, each copy in the report.
-#include "products/CommonFiles.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,6 +9,7 @@
 #include "platform/InstallTools2.h"
 #include "platform/RichTextControl.h"
 #include "platform/Win32.h"
+#include "products/CommonFiles.h"
 #include "tests/support/ScriptedUi.h"
 #include "tests/support/TempPrefix.h"
 
@@ -26,13 +25,15 @@ constexpr win::FileTime kPackageTime = 133'500'000'000'000'000ULL;  // March 202
 constexpr std::uint32_t kFirstTempNumber = 101;
 
 const std::vector<std::string> kSharedFiles = {
-    "wPDFViewPlus01.dll", "wPDF200A.dll",       "american.adm",     "french.adm",
-    "german-gt3.adm",     "italian.adm",        "wPDF300A.dll",     "wPDFViewPlus02.dll",
-    "English_Dico.aff",   "English_Dico.dic",   "French_Dico.aff",  "French_Dico.dic",
-    "German_Dico.aff",    "German_Dico.dic",    "Italien_Dico.aff", "Italien_Dico.dic",
+    "wPDFViewPlus01.dll", "wPDF200A.dll",     "american.adm",     "french.adm",
+    "german-gt3.adm",     "italian.adm",      "wPDF300A.dll",     "wPDFViewPlus02.dll",
+    "English_Dico.aff",   "English_Dico.dic", "French_Dico.aff",  "French_Dico.dic",
+    "German_Dico.aff",    "German_Dico.dic",  "Italien_Dico.aff", "Italien_Dico.dic",
 };
 
-std::string Content(const std::string& name) { return "contenu de " + name + " dans le paquet\r\n"; }
+std::string Content(const std::string& name) {
+  return "contenu de " + name + " dans le paquet\r\n";
+}
 
 std::string JoinLines(const std::vector<std::string>& names) {
   std::string text;
@@ -68,7 +69,9 @@ class CommonFiles : public ::testing::Test {
     for (const auto& line : report_.Lines()) texts.push_back(line.text);
     return texts;
   }
-  bool Exists(const std::string& path) const { return win::GetFileAttributes(path) != win::INVALID_FILE_ATTRIBUTES; }
+  bool Exists(const std::string& path) const {
+    return win::GetFileAttributes(path) != win::INVALID_FILE_ATTRIBUTES;
+  }
   bool IsFolder(const std::string& path) const {
     const win::DWORD attributes = win::GetFileAttributes(path);
     return attributes != win::INVALID_FILE_ATTRIBUTES && (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -125,9 +128,15 @@ TEST_F(CommonFiles, ANameMissingFromThePackageFailsThatFileOnly) {
 
   EXPECT_EQ(InstallCommonFiles(engine_), UpdateOutcome::Failed);
   EXPECT_EQ(Report(), (std::vector<std::string>{
-                          "Copie de " + Temp(101), std::string("vers ") + kCommon + "a.dll", "",
-                          "Copie de ", std::string("vers ") + kCommon + "absent.dll", "",
-                          "Copie de " + Temp(103), std::string("vers ") + kCommon + "b.dll", "",
+                          "Copie de " + Temp(101),
+                          std::string("vers ") + kCommon + "a.dll",
+                          "",
+                          "Copie de ",
+                          std::string("vers ") + kCommon + "absent.dll",
+                          "",
+                          "Copie de " + Temp(103),
+                          std::string("vers ") + kCommon + "b.dll",
+                          "",
                       }));
   EXPECT_EQ(prefix_.ReadFile(std::string(kCommon) + "a.dll"), Content("a.dll"));
   EXPECT_EQ(prefix_.ReadFile(std::string(kCommon) + "absent.dll"), "installé");
@@ -135,8 +144,13 @@ TEST_F(CommonFiles, ANameMissingFromThePackageFailsThatFileOnly) {
 }
 
 TEST_F(CommonFiles, ANameLeadingOutsideTheCommonFolderIsRefusedAndNothingIsWrittenForIt) {
-  const std::vector<std::string> unsafe = {"..\\evil.dll", "C:\\Windows\\evil.dll", "C:evil.dll", "\\racine.dll",
-                                           "sous\\..\\..\\x.dll", "../y.dll", ".."};
+  const std::vector<std::string> unsafe = {"..\\evil.dll",
+                                           "C:\\Windows\\evil.dll",
+                                           "C:evil.dll",
+                                           "\\racine.dll",
+                                           "sous\\..\\..\\x.dll",
+                                           "../y.dll",
+                                           ".."};
   std::vector<std::string> names = unsafe;
   names.push_back("ok.dll");
   Package(names);
@@ -153,13 +167,15 @@ TEST_F(CommonFiles, ANameLeadingOutsideTheCommonFolderIsRefusedAndNothingIsWritt
     }
   }
   // Nothing was extracted for the refused names: the one copy takes the first temporary name.
-  for (const std::string& line : {"Copie de " + Temp(101), std::string("vers ") + kCommon + "ok.dll", std::string()}) {
+  for (const std::string& line :
+       {"Copie de " + Temp(101), std::string("vers ") + kCommon + "ok.dll", std::string()}) {
     expected.push_back(line);
   }
   EXPECT_EQ(Report(), expected);
   EXPECT_EQ(prefix_.ReadFile(std::string(kCommon) + "ok.dll"), Content("ok.dll"));
-  for (const char* outside : {"C:\\WKorvane\\Common\\evil.dll", "C:\\Windows\\evil.dll", "C:\\evil.dll",
-                              "C:\\racine.dll", "C:\\WKorvane\\Common\\x.dll", "C:\\WKorvane\\Common\\y.dll"}) {
+  for (const char* outside :
+       {"C:\\WKorvane\\Common\\evil.dll", "C:\\Windows\\evil.dll", "C:\\evil.dll", "C:\\racine.dll",
+        "C:\\WKorvane\\Common\\x.dll", "C:\\WKorvane\\Common\\y.dll"}) {
     EXPECT_FALSE(Exists(outside)) << outside;
   }
 }
@@ -221,8 +237,8 @@ TEST_F(CommonFiles, ThePdfLibraryIsCopiedAfterAnEmptyLine) {
   Package({"wPDF300A.dll"});
   prefix_.WriteFile(std::string(kCommon) + "wPDF300A.dll", "ancien");
   EXPECT_EQ(UpdateCommonPdfLibrary(engine_), UpdateOutcome::Completed);
-  EXPECT_EQ(Report(),
-            (std::vector<std::string>{"", "Copie de " + Temp(101), std::string("vers ") + kCommon + "wPDF300A.dll", ""}));
+  EXPECT_EQ(Report(), (std::vector<std::string>{"", "Copie de " + Temp(101),
+                                                std::string("vers ") + kCommon + "wPDF300A.dll", ""}));
   EXPECT_EQ(prefix_.ReadFile(std::string(kCommon) + "wPDF300A.dll"), Content("wPDF300A.dll"));
 }
 

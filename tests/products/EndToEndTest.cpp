@@ -29,10 +29,10 @@ const fs::path kSource = KV_SOURCE_DIR;
 const fs::path kDemoPackage = kBin.parent_path() / "demo" / "package";
 
 const std::vector<std::string> kSharedFiles = {
-    "wPDFViewPlus01.dll", "wPDF200A.dll",       "american.adm",     "french.adm",
-    "german-gt3.adm",     "italian.adm",        "wPDF300A.dll",     "wPDFViewPlus02.dll",
-    "English_Dico.aff",   "English_Dico.dic",   "French_Dico.aff",  "French_Dico.dic",
-    "German_Dico.aff",    "German_Dico.dic",    "Italien_Dico.aff", "Italien_Dico.dic",
+    "wPDFViewPlus01.dll", "wPDF200A.dll",     "american.adm",     "french.adm",
+    "german-gt3.adm",     "italian.adm",      "wPDF300A.dll",     "wPDFViewPlus02.dll",
+    "English_Dico.aff",   "English_Dico.dic", "French_Dico.aff",  "French_Dico.dic",
+    "German_Dico.aff",    "German_Dico.dic",  "Italien_Dico.aff", "Italien_Dico.dic",
 };
 
 std::string ReadHostFile(const fs::path& path) {
@@ -62,7 +62,7 @@ struct RunResult {
 
 // Runs a program with KORVANE_PREFIX (and the extra variables) set, its output in files of `scratch`.
 RunResult RunProgram(const std::vector<std::string>& command, const fs::path& prefix, const fs::path& scratch,
-              const std::vector<std::pair<std::string, std::string>>& environment = {}) {
+                     const std::vector<std::pair<std::string, std::string>>& environment = {}) {
   const fs::path out = scratch / "stdout.txt";
   const fs::path err = scratch / "stderr.txt";
   const pid_t child = fork();
@@ -80,7 +80,8 @@ RunResult RunProgram(const std::vector<std::string>& command, const fs::path& pr
   }
   RunResult result;
   int status = 0;
-  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status))
+    result.exitCode = WEXITSTATUS(status);
   result.standardOutput = ReadHostFile(out);
   result.standardError = ReadHostFile(err);
   return result;
@@ -107,12 +108,12 @@ class SharedFilesUpdate : public ::testing::Test {
       ASSERT_TRUE(fs::exists(needed)) << needed << " is missing: build kvhost, kvpack, korvane-update and "
                                       << "demo_package before this test";
     }
-    const RunResult made = RunProgram({"bash", (kSource / "demo" / "make-prefix").string(), prefix_.string()}, prefix_,
-                               scratch_.Path(), {{"KVHOST", (kBin / "kvhost").string()}});
+    const RunResult made = RunProgram({"bash", (kSource / "demo" / "make-prefix").string(), prefix_.string()},
+                                      prefix_, scratch_.Path(), {{"KVHOST", (kBin / "kvhost").string()}});
     ASSERT_EQ(made.exitCode, 0) << made.standardError;
-    const RunResult packed = RunProgram({(kBin / "kvpack").string(), "build", kDemoPackage.string(), "-o", updater_.string(),
-                                  "--stub", (kBin / "korvane-update").string()},
-                                 prefix_, scratch_.Path());
+    const RunResult packed = RunProgram({(kBin / "kvpack").string(), "build", kDemoPackage.string(), "-o",
+                                         updater_.string(), "--stub", (kBin / "korvane-update").string()},
+                                        prefix_, scratch_.Path());
     ASSERT_EQ(packed.exitCode, 0) << packed.standardError;
   }
 
@@ -133,7 +134,8 @@ class SharedFilesUpdate : public ::testing::Test {
         lines[0], std::regex(R"(Mise à jour : Fichiers communs  \d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)")))
         << lines[0];
     EXPECT_EQ(lines[1], "");
-    const std::regex copy("Copie de (" + RegexEscape(TempFolderOf(prefix_)) + R"(Update(0|[1-9]\d{0,6})\.tmp))");
+    const std::regex copy("Copie de (" + RegexEscape(TempFolderOf(prefix_)) +
+                          R"(Update(0|[1-9]\d{0,6})\.tmp))");
     std::vector<std::string> temporaries;
     for (std::size_t i = 0; i < kSharedFiles.size(); ++i) {
       const std::string& copyLine = lines[2 + 3 * i];
@@ -180,7 +182,8 @@ TEST_F(SharedFilesUpdate, TheUnattendedRunCopiesTheSixteenFilesAndItsLogIsTheRep
       ADD_FAILURE() << name << " is not installed";
       continue;
     }
-    EXPECT_TRUE(ReadHostFile(common_ / name) == ReadHostFile(kDemoPackage / name)) << name << " is not the packaged file";
+    EXPECT_TRUE(ReadHostFile(common_ / name) == ReadHostFile(kDemoPackage / name))
+        << name << " is not the packaged file";
     EXPECT_EQ(fs::last_write_time(common_ / name), fs::last_write_time(kDemoPackage / name)) << name;
   }
   // The read-only library of the installation was replaced and is writable again.

@@ -1,7 +1,5 @@
 // The checks before an update, answered from the installed suite: the product table, the suite
 // root of the registry and the address module's folder.
-#include "products/ProductCatalog.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,6 +9,7 @@
 #include "platform/PeWriter.h"
 #include "platform/VersionResource.h"
 #include "platform/Win32.h"
+#include "products/ProductCatalog.h"
 #include "tests/support/ScriptedUi.h"
 #include "tests/support/TempPrefix.h"
 
@@ -27,8 +26,8 @@ void WriteLibrary(const TempPrefix& prefix, const std::string& path, const std::
   version.translations = {0x04E4040C};
   version.stringTables = {{win::TranslationKey(0x04E4040C), {{"FileVersion", fileVersion}}}};
   PeWriter writer;
-  writer.Add(ResourceId(std::uint32_t{win::RT_VERSION}), ResourceId(std::uint32_t{win::VS_VERSION_INFO}), 0x040C,
-             win::BuildVersionResource(version));
+  writer.Add(ResourceId(std::uint32_t{win::RT_VERSION}), ResourceId(std::uint32_t{win::VS_VERSION_INFO}),
+             0x040C, win::BuildVersionResource(version));
   const fs::path host = prefix.Host(path);
   fs::create_directories(host.parent_path());
   writer.WriteFile(host);

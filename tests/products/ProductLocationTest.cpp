@@ -1,7 +1,5 @@
 // Where the installed products are: program paths and company databases in the registry, the
 // suite root, the loopback rule for local databases, and the search of the drives.
-#include "products/ProductLocation.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,6 +7,7 @@
 #include "engine/UpdateCommon.h"
 #include "platform/Errors.h"
 #include "platform/Win32.h"
+#include "products/ProductLocation.h"
 #include "products/ProductTable.h"
 #include "tests/support/ScriptedUi.h"
 #include "tests/support/TempPrefix.h"
@@ -60,7 +59,8 @@ TEST(ProductProgramPath, EachProductReadsItsOwnRegistryPlaceAndTheFolderPartEnds
   // registry holds under their name.
   const Case cases[] = {
       {"WinTessivo", "C:\\WKorvane\\TSV\\Programs\\WinTessivo.exe", "C:\\WKorvane\\TSV\\Programs\\"},
-      {"WinTessivo Ingenieur", "C:\\WKorvane\\TSI\\Programs\\WinTessivo.exe", "C:\\WKorvane\\TSI\\Programs\\"},
+      {"WinTessivo Ingenieur", "C:\\WKorvane\\TSI\\Programs\\WinTessivo.exe",
+       "C:\\WKorvane\\TSI\\Programs\\"},
       {"Adresses", "C:\\WKorvane\\Adresses\\Programs\\Adresses.exe", "C:\\WKorvane\\Adresses\\Programs\\"},
       {"Zorbalt", "E:\\Zorbalt\\Base\\", "E:\\Zorbalt\\Base\\"},
       {"PDFDLL", "", ""},
@@ -96,7 +96,8 @@ TEST(ProductProgramPath, TheNameIsUsedAsPassedAndAnIntegerReadsAsItsDecimalText)
   EXPECT_EQ(GetProductProgramPath("TSV_PRO", true), "C:\\Pro\\Programs\\Pro.exe");
   EXPECT_EQ(GetProductProgramPath("wintessivo", false), "C:\\WKorvane\\TSV\\Programs\\");
 
-  SetValue(win::HKEY_CURRENT_USER, "SOFTWARE\\KORVANE S.A.\\ZRQ\\Program", "Filename", win::RegValue::Dword(42));
+  SetValue(win::HKEY_CURRENT_USER, "SOFTWARE\\KORVANE S.A.\\ZRQ\\Program", "Filename",
+           win::RegValue::Dword(42));
   EXPECT_EQ(GetProductProgramPath("ZRQ", true), "42");
   EXPECT_EQ(GetProductProgramPath("Inconnu", true), "");
   EXPECT_EQ(GetProductProgramPath("", true), "");
@@ -111,7 +112,8 @@ TEST(ProductProgramPath, AValueOfAnotherTypeRaisesTheRegistrysMessage) {
 
 TEST(ProductProgramPath, OnlyTheCurrentUsersRegistrationCounts) {
   TempPrefix prefix;
-  SetString(win::HKEY_LOCAL_MACHINE, "SOFTWARE\\KORVANE S.A.\\WinTessivo\\Program", "Filename", "C:\\X\\a.exe");
+  SetString(win::HKEY_LOCAL_MACHINE, "SOFTWARE\\KORVANE S.A.\\WinTessivo\\Program", "Filename",
+            "C:\\X\\a.exe");
   EXPECT_EQ(GetProductProgramPath("WinTessivo", true), "");
   EXPECT_EQ(GetSuiteRootFolder(), "");
 }
@@ -122,8 +124,8 @@ TEST(ProductProgramPath, SettingWritesTheProductsPlaceCreatingTheKeyAndRefusesOt
                            "Korvane Finance", "ZRQ", "Calderix", "VLX", "TS_Adresses"}) {
     const std::string path = std::string("C:\\Suite\\") + name + "\\Programs\\main.exe";
     EXPECT_TRUE(SetProductProgramPath(name, path)) << name;
-    const auto value = GetValue(win::HKEY_CURRENT_USER, std::string("SOFTWARE\\KORVANE S.A.\\") + name + "\\Program",
-                                "Filename");
+    const auto value = GetValue(win::HKEY_CURRENT_USER,
+                                std::string("SOFTWARE\\KORVANE S.A.\\") + name + "\\Program", "Filename");
     ASSERT_TRUE(value) << name;
     EXPECT_EQ(value->type, win::REG_SZ) << name;
     EXPECT_EQ(value->AsString(), path) << name;
@@ -137,8 +139,8 @@ TEST(ProductProgramPath, SettingWritesTheProductsPlaceCreatingTheKeyAndRefusesOt
 
   for (const char* name : {"PDFDLL", "TSVQuaymart", "Common", "Optaris", "Inconnu", ""}) {
     EXPECT_FALSE(SetProductProgramPath(name, "C:\\X\\x.exe")) << name;
-    EXPECT_FALSE(win::RegKey::Exists(win::HKEY_CURRENT_USER, std::string("SOFTWARE\\KORVANE S.A.\\") + name +
-                                                                 "\\Program"))
+    EXPECT_FALSE(win::RegKey::Exists(win::HKEY_CURRENT_USER,
+                                     std::string("SOFTWARE\\KORVANE S.A.\\") + name + "\\Program"))
         << name;
   }
 }
@@ -156,10 +158,12 @@ TEST(SuiteRootFolder, TheFirstRegisteredProductInSearchOrderGivesTheRootTwoLevel
       {"nothing registered", {}, ""},
       {"the main product", {{"WinTessivo", "C:\\WKorvane\\TSV\\Programs\\WinTessivo.exe"}}, "C:\\WKorvane\\"},
       {"the main product before its engineering edition",
-       {{"WinTessivo Ingenieur", "D:\\Ing\\TSI\\Programs\\x.exe"}, {"WinTessivo", "C:\\WKorvane\\TSV\\Programs\\x.exe"}},
+       {{"WinTessivo Ingenieur", "D:\\Ing\\TSI\\Programs\\x.exe"},
+        {"WinTessivo", "C:\\WKorvane\\TSV\\Programs\\x.exe"}},
        "C:\\WKorvane\\"},
       {"Brisklane before Adresses",
-       {{"Adresses", "D:\\Ing\\Adresses\\Programs\\x.exe"}, {"Brisklane", "N:\\Suite\\Brisklane\\Programs\\x.exe"}},
+       {{"Adresses", "D:\\Ing\\Adresses\\Programs\\x.exe"},
+        {"Brisklane", "N:\\Suite\\Brisklane\\Programs\\x.exe"}},
        "N:\\Suite\\"},
       {"Adresses before ZRQ",
        {{"ZRQ", "D:\\Ing\\ZRQ\\Programs\\x.exe"}, {"Adresses", "C:\\WKorvane\\Adresses\\Programs\\x.exe"}},
@@ -168,20 +172,22 @@ TEST(SuiteRootFolder, TheFirstRegisteredProductInSearchOrderGivesTheRootTwoLevel
        {{"Calderix", "D:\\Ing\\Calderix\\Programs\\x.exe"}, {"ZRQ", "C:\\WKorvane\\ZRQ\\Programs\\x.exe"}},
        "C:\\WKorvane\\"},
       {"Calderix alone", {{"Calderix", "D:\\Ing\\Calderix\\Programs\\x.exe"}}, "D:\\Ing\\"},
-      {"products outside the search", {{"Pelmora", "C:\\WKorvane\\Pelmora\\Programs\\x.exe"},
-                                       {"VLX", "C:\\WKorvane\\VLX\\Programs\\x.exe"}},
+      {"products outside the search",
+       {{"Pelmora", "C:\\WKorvane\\Pelmora\\Programs\\x.exe"}, {"VLX", "C:\\WKorvane\\VLX\\Programs\\x.exe"}},
        ""},
-      {"a program folder that is gone", {{"WinTessivo", "C:\\Ancien\\TSV\\Programs\\WinTessivo.exe"}},
+      {"a program folder that is gone",
+       {{"WinTessivo", "C:\\Ancien\\TSV\\Programs\\WinTessivo.exe"}},
        "C:\\Ancien\\TSV\\Programs\\"},
   };
   for (const Case& c : cases) {
     TempPrefix prefix;
     prefix.AddDrive('D', "fixed");
     prefix.AddDrive('N', "remote");
-    for (const char* folder : {"C:\\WKorvane\\TSV\\Programs", "C:\\WKorvane\\Adresses\\Programs",
-                               "C:\\WKorvane\\ZRQ\\Programs", "D:\\Ing\\TSI\\Programs", "D:\\Ing\\Adresses\\Programs",
-                               "D:\\Ing\\ZRQ\\Programs", "D:\\Ing\\Calderix\\Programs",
-                               "N:\\Suite\\Brisklane\\Programs", "C:\\WKorvane\\Pelmora\\Programs"}) {
+    for (const char* folder :
+         {"C:\\WKorvane\\TSV\\Programs", "C:\\WKorvane\\Adresses\\Programs", "C:\\WKorvane\\ZRQ\\Programs",
+          "D:\\Ing\\TSI\\Programs", "D:\\Ing\\Adresses\\Programs", "D:\\Ing\\ZRQ\\Programs",
+          "D:\\Ing\\Calderix\\Programs", "N:\\Suite\\Brisklane\\Programs",
+          "C:\\WKorvane\\Pelmora\\Programs"}) {
       MakeFolder(prefix, folder);
     }
     for (const auto& [product, program] : c.registered) RegisterProgram(product, program);
@@ -249,7 +255,8 @@ TEST_F(ProductDatabaseName, EachProductReadsItsCompanyKeyAndOnlyTheDefaultCompan
   };
   for (const Case& c : cases) {
     EXPECT_EQ(GetProductDatabaseName(c.product, c.company, true), c.whole) << c.product << " / " << c.company;
-    EXPECT_EQ(GetProductDatabaseName(c.product, c.company, false), c.folder) << c.product << " / " << c.company;
+    EXPECT_EQ(GetProductDatabaseName(c.product, c.company, false), c.folder)
+        << c.product << " / " << c.company;
   }
   // Nothing is created by reading.
   EXPECT_FALSE(win::RegKey::Exists(win::HKEY_LOCAL_MACHINE, "SOFTWARE\\KORVANE S.A.\\WinTessivo\\Soc2"));
@@ -337,7 +344,8 @@ TEST_F(LocateProductFolderTest, OneFindOnAFixedOrNetworkDriveIsAnsweredWithoutAn
   ui_.AnswerFolder(false);
   EXPECT_EQ(Locate(), "F:\\WKorvane");
   EXPECT_EQ(BoxTexts(),
-            std::vector<std::string>{"2 répertoires WKorvane ont été trouvés, veuillez choisir l'emplacement correct."});
+            std::vector<std::string>{
+                "2 répertoires WKorvane ont été trouvés, veuillez choisir l'emplacement correct."});
 }
 
 TEST_F(LocateProductFolderTest, AFileOfThatNameIsNoFind) {
@@ -354,7 +362,8 @@ TEST_F(LocateProductFolderTest, SeveralFindsAskTheUserAndCancellingKeepsTheFirst
   ui_.AnswerFolder(false);
   EXPECT_EQ(Locate(), "C:\\WKorvane");
   EXPECT_EQ(BoxTexts(),
-            std::vector<std::string>{"3 répertoires WKorvane ont été trouvés, veuillez choisir l'emplacement correct."});
+            std::vector<std::string>{
+                "3 répertoires WKorvane ont été trouvés, veuillez choisir l'emplacement correct."});
   EXPECT_EQ(ui_.BrowseTitles(), std::vector<std::string>{kBrowseTitle});
   EXPECT_EQ(ui_.Beeps(), std::vector<std::uint32_t>{MB_ICONEXCLAMATION});
 }
@@ -396,9 +405,9 @@ TEST_F(LocateProductFolderTest, AfterSeveralFindsAWrongChoiceAsksAgainWithTheNot
   ui_.AnswerFolder(true, "N:\\Rien");
   ui_.AnswerFolder(true, "F:\\");  // a drive root leads to the folder at that root
   EXPECT_EQ(Locate(), "F:\\WKorvane");
-  EXPECT_EQ(BoxTexts(),
-            (std::vector<std::string>{"2 répertoires WKorvane ont été trouvés, veuillez choisir l'emplacement correct.",
-                                      kNotFound}));
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
+                            "2 répertoires WKorvane ont été trouvés, veuillez choisir l'emplacement correct.",
+                            kNotFound}));
 }
 
 }  // namespace

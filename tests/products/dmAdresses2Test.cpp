@@ -1,6 +1,4 @@
 // The address module: where its library is looked for, and giving a bound library back.
-#include "products/dmAdresses2Unit.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,6 +6,7 @@
 #include "platform/Errors.h"
 #include "platform/Messages.h"
 #include "platform/Win32.h"
+#include "products/dmAdresses2Unit.h"
 #include "tests/support/ScriptedUi.h"
 #include "tests/support/TempPrefix.h"
 
@@ -20,9 +19,14 @@ using test::TempPrefix;
 
 TEST(StripLastFolder, OneTrailingBackslashGoesThenTheLastName) {
   const std::pair<const char*, const char*> cases[] = {
-      {"C:\\Suite\\Updater\\", "C:\\Suite\\"}, {"C:\\Suite\\Updater", "C:\\Suite\\"}, {"C:\\Suite\\", "C:\\"},
-      {"C:\\", "C:"},                          {"C:", "C:"},                          {"", ""},
-      {"X:\\a\\\\", "X:\\a\\"},                {"nom", "nom"},
+      {"C:\\Suite\\Updater\\", "C:\\Suite\\"},
+      {"C:\\Suite\\Updater", "C:\\Suite\\"},
+      {"C:\\Suite\\", "C:\\"},
+      {"C:\\", "C:"},
+      {"C:", "C:"},
+      {"", ""},
+      {"X:\\a\\\\", "X:\\a\\"},
+      {"nom", "nom"},
   };
   for (const auto& [path, stripped] : cases) EXPECT_EQ(StripLastFolder(path), stripped) << path;
 }
@@ -35,20 +39,29 @@ TEST(LocateAddressLibrary, TheFirstExistingCandidateAroundTheProgramWinsElseTheB
     std::string expected;
   };
   const Case cases[] = {
-      {"started beside the library", "C:\\Suite\\Adresses\\Programs\\",
-       {"C:\\Suite\\Adresses\\Programs\\TSAdresses2.dll"}, "C:\\Suite\\Adresses\\Programs\\TSAdresses2.dll"},
-      {"the program's own folder first", "C:\\Suite\\TSV\\Programs\\",
+      {"started beside the library",
+       "C:\\Suite\\Adresses\\Programs\\",
+       {"C:\\Suite\\Adresses\\Programs\\TSAdresses2.dll"},
+       "C:\\Suite\\Adresses\\Programs\\TSAdresses2.dll"},
+      {"the program's own folder first",
+       "C:\\Suite\\TSV\\Programs\\",
        {"C:\\Suite\\TSV\\Programs\\TSAdresses2.dll", "C:\\Suite\\Adresses\\Programs\\TSAdresses2.dll"},
        "C:\\Suite\\TSV\\Programs\\TSAdresses2.dll"},
-      {"a product's programs beside the address module", "C:\\Suite\\TSV\\Programs\\",
+      {"a product's programs beside the address module",
+       "C:\\Suite\\TSV\\Programs\\",
        {"C:\\Suite\\Adresses\\Programs\\TSAdresses2.dll", "C:\\Suite\\Adresses_2\\Programs\\TSAdresses2.dll"},
        "C:\\Suite\\Adresses\\Programs\\TSAdresses2.dll"},
-      {"the second address module", "C:\\Suite\\TSV\\Programs\\",
+      {"the second address module",
+       "C:\\Suite\\TSV\\Programs\\",
        {"C:\\Suite\\Adresses_2\\Programs\\TSAdresses2.dll", "C:\\Suite\\TSV\\Common files\\TSAdresses2.dll"},
        "C:\\Suite\\Adresses_2\\Programs\\TSAdresses2.dll"},
-      {"a Common files folder one level up", "C:\\Suite\\TSV\\Programs\\",
-       {"C:\\Suite\\TSV\\Common files\\TSAdresses2.dll"}, "C:\\Suite\\TSV\\Common files\\TSAdresses2.dll"},
-      {"a CD-ROM folder without the library", "D:\\Setup\\", {"C:\\Suite\\Adresses\\Programs\\TSAdresses2.dll"},
+      {"a Common files folder one level up",
+       "C:\\Suite\\TSV\\Programs\\",
+       {"C:\\Suite\\TSV\\Common files\\TSAdresses2.dll"},
+       "C:\\Suite\\TSV\\Common files\\TSAdresses2.dll"},
+      {"a CD-ROM folder without the library",
+       "D:\\Setup\\",
+       {"C:\\Suite\\Adresses\\Programs\\TSAdresses2.dll"},
        "TSAdresses2.dll"},
       {"a drive root", "C:\\", {"C:\\Suite\\Adresses\\Programs\\TSAdresses2.dll"}, "TSAdresses2.dll"},
   };
