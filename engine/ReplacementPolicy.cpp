@@ -11,24 +11,10 @@ namespace kv {
 
 namespace {
 
-bool IsExistingFile(const std::string& path) {
-  const win::DWORD attributes = win::GetFileAttributes(path);
-  return attributes != win::INVALID_FILE_ATTRIBUTES && (attributes & win::FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-std::string FileNamePart(const std::string& path) {
-  return path.substr(path.find_last_of("\\:") + 1);
-}
-
-std::string FolderPart(const std::string& path) {
-  const auto end = path.find_last_of("\\:");
-  return end == std::string::npos ? std::string() : path.substr(0, end + 1);
-}
-
 // Copies source to a new file beside target and renames it over target. The last error is left
 // set on failure, and no file of the attempt remains.
 bool CopyThroughSibling(const std::string& source, const std::string& target) {
-  const std::string stem = FolderPart(target) + "~" + FileNamePart(target);
+  const std::string stem = ExtractFilePath(target) + "~" + ExtractFileName(target);
   // A leftover of an interrupted earlier attempt is not ours to remove: take the next name.
   constexpr int kNames = 100;
   for (int i = 0; i < kNames; ++i) {
@@ -81,7 +67,7 @@ UpdateOutcome TdmUpdateCommon::ReplaceFileByVersion(const std::string& Source, c
   switch (CompareFileVersion(Target, Source)) {
     case -1:
       Ui().MessageBeep(MB_ICONEXCLAMATION);
-      if (!AskConfirmation("Le fichier " + FileNamePart(Target) +
+      if (!AskConfirmation("Le fichier " + ExtractFileName(Target) +
                            " présent sur votre système est plus récent\r\n" +
                            "que celui qui est contenu dans cette mise à jour.\r\n" +
                            "Voulez-vous installer un ancien fichier ?")) {
@@ -91,7 +77,7 @@ UpdateOutcome TdmUpdateCommon::ReplaceFileByVersion(const std::string& Source, c
       break;
     case 0:
       Ui().MessageBeep(MB_ICONEXCLAMATION);
-      if (!AskConfirmation("Le fichier " + FileNamePart(Target) +
+      if (!AskConfirmation("Le fichier " + ExtractFileName(Target) +
                            " présent sur votre système est à jour.\r\n" +
                            "Voulez-vous tout de même continuer la mise à jour ?")) {
         ReportFileUpToDate(Target);

@@ -62,11 +62,6 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-bool IsExistingFile(const std::string& path) {
-  const win::DWORD attributes = win::GetFileAttributes(path);
-  return attributes != win::INVALID_FILE_ATTRIBUTES && (attributes & win::FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 }  // namespace
 
 bool TOpenDialog::Execute() {

@@ -81,6 +81,26 @@ std::string ParentFolder(const std::string& path) {
   return path.substr(0, 3);
 }
 
+std::string ExtractFileName(const std::string& path) {
+  const auto cut = path.find_last_of("\\:");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::string ExtractFilePath(const std::string& path) {
+  const auto cut = path.find_last_of("\\:");
+  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+bool IsExistingFile(const std::string& path) {
+  const win::DWORD attributes = win::GetFileAttributes(path);
+  return attributes != win::INVALID_FILE_ATTRIBUTES && (attributes & win::FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool IsExistingFolder(const std::string& path) {
+  const win::DWORD attributes = win::GetFileAttributes(path);
+  return attributes != win::INVALID_FILE_ATTRIBUTES && (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 win::DWORD FileInUseError(const std::string& fileName) {
   if (win::GetFileAttributes(fileName) == win::INVALID_FILE_ATTRIBUTES) return 0;
   auto file = win::File::Create(fileName, win::GENERIC_READ | win::GENERIC_WRITE, 0, win::OPEN_EXISTING);

@@ -34,6 +34,12 @@ TFileVersionInfo ReadFileVersionInfo(const std::string& fileName);
 std::uint32_t HexToInt(const std::string& text);
 std::string PathWithDelimiter(const std::string& path);
 std::string ParentFolder(const std::string& path);
+// The file-name part of a path, after its last backslash or drive colon.
+std::string ExtractFileName(const std::string& path);
+// Everything up to and including the last backslash or drive colon; empty when there is none.
+std::string ExtractFilePath(const std::string& path);
+bool IsExistingFile(const std::string& path);
+bool IsExistingFolder(const std::string& path);
 // 0 when the file is missing or can be opened exclusively, else the Windows error of the open.
 win::DWORD FileInUseError(const std::string& fileName);
 // Source and destination are single names or masks; -1 when the user aborted.

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "platform/Errors.h"
+#include "platform/FileUtils.h"
 #include "platform/Messages.h"
 #include "platform/Text.h"
 
@@ -15,12 +16,6 @@ namespace {
 
 constexpr const char* kSharedDllsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 constexpr std::uint32_t kTempNumberMask = (1u << 25) - 1;
-
-// The file-name part of a path, after its last backslash or drive colon.
-std::string ExtractFileName(const std::string& path) {
-  const auto cut = path.find_last_of("\\:");
-  return cut == std::string::npos ? path : path.substr(cut + 1);
-}
 
 std::string ThreeDigits(int i) {
   char digits[8];

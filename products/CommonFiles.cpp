@@ -17,20 +17,15 @@ constexpr const char* kTempPrefix = "Update";
 constexpr const char* kFileList = "FileNames.txt";
 constexpr const char* kPdfLibrary = "wPDF300A.dll";
 
-bool DirectoryExists(const std::string& path) {
-  const win::DWORD attributes = win::GetFileAttributes(path);
-  return attributes != win::INVALID_FILE_ATTRIBUTES && (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 // Creates the folder and every missing parent; throws SystemError when one cannot be made.
 void ForceDirectories(const std::string& folder) {
   std::string path = folder;
   while (path.size() > 3 && path.back() == '\\') path.pop_back();  // a drive root keeps its own
-  if (path.empty() || DirectoryExists(path)) return;
+  if (path.empty() || IsExistingFolder(path)) return;
   const std::string parent = ParentFolder(path);
   // A drive root ("C:\") or a name without folder has no parent left to make.
   if (parent.size() < path.size()) ForceDirectories(parent);
-  if (!win::CreateDirectory(path) && !DirectoryExists(path)) RaiseLastOSError();
+  if (!win::CreateDirectory(path) && !IsExistingFolder(path)) RaiseLastOSError();
 }
 
 std::string ErrorLine(const std::exception& error) {

@@ -26,17 +26,6 @@ std::string ReadString(win::HKEY root, const std::string& key, const std::string
   return std::get<std::string>(value);
 }
 
-// Everything up to and including the last backslash or colon; empty when there is none.
-std::string FolderPart(const std::string& path) {
-  const auto end = path.find_last_of("\\:");
-  return end == std::string::npos ? std::string() : path.substr(0, end + 1);
-}
-
-bool DirectoryExists(const std::string& path) {
-  const win::DWORD attributes = win::GetFileAttributes(path);
-  return attributes != win::INVALID_FILE_ATTRIBUTES && (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 std::string WithoutTrailingBackslash(const std::string& path) {
   return !path.empty() && path.back() == '\\' ? path.substr(0, path.size() - 1) : path;
 }
@@ -85,7 +74,7 @@ std::string GetProductProgramPath(const std::string& productName, bool wholeValu
   } else {
     return {};
   }
-  return wholeValue ? path : FolderPart(path);
+  return wholeValue ? path : ExtractFilePath(path);
 }
 
 bool SetProductProgramPath(const std::string& productName, const std::string& path) {
@@ -107,7 +96,7 @@ std::string GetSuiteRootFolder() {
     folder = GetProductProgramPath(ProductKeyName(code), false);
     if (!folder.empty()) break;
   }
-  if (!folder.empty() && DirectoryExists(WithoutTrailingBackslash(folder))) {
+  if (!folder.empty() && IsExistingFolder(WithoutTrailingBackslash(folder))) {
     // <root>\<product>\Programs\ -> <root>\ .
     return ParentFolder(ParentFolder(folder));
   }
@@ -145,7 +134,7 @@ std::string GetProductDatabaseName(const std::string& productName, const std::st
       return {};
   }
   name = LocalDatabaseAddress(name);
-  if (!wholeValue && !name.empty()) name = FolderPart(name);
+  if (!wholeValue && !name.empty()) name = ExtractFilePath(name);
   return name;
 }
 
@@ -165,7 +154,7 @@ std::string LocateProductFolder(TdmUpdateCommon& /*engine*/, const std::string& 
       const std::string root = std::string(1, letter) + ":\\";
       const unsigned type = win::GetDriveType(root);
       if (type != win::DRIVE_FIXED && type != win::DRIVE_REMOTE) continue;
-      if (!DirectoryExists(root + FolderName)) continue;
+      if (!IsExistingFolder(root + FolderName)) continue;
       if (found++ == 0) result = root + FolderName;
     }
     if (found == 1) return result;
@@ -184,7 +173,7 @@ std::string LocateProductFolder(TdmUpdateCommon& /*engine*/, const std::string& 
       found = 0;
       // Choosing the wanted folder itself or any folder beside it leads to the wanted folder.
       result = ParentFolder(chosen) + FolderName;
-      if (DirectoryExists(result)) return result;
+      if (IsExistingFolder(result)) return result;
     }
   } catch (...) {
     // The caller checks the folder it gets; a failing dialog must not end the update here.
