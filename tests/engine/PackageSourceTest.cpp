@@ -59,6 +59,9 @@ struct SourceKind {
   SourceMaker make;
 };
 
+// Test names show the label, not the bytes of the parameter.
+void PrintTo(const SourceKind& kind, std::ostream* out) { *out << kind.label; }
+
 const SourceKind kKinds[] = {
     {"Memory",
      [](const fs::path&) -> std::unique_ptr<PackageSource> {

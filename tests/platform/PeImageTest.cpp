@@ -8,6 +8,7 @@
 
 #include "platform/PeImage.h"
 #include "platform/PeWriter.h"
+#include "tests/support/PeFixtures.h"
 #include "platform/VersionResource.h"
 
 namespace kv {
@@ -221,6 +222,8 @@ struct Damage {
   const char* message;  // part of the error; nullptr: the image reads, with `resources` entries
   std::size_t resources = 0;
 };
+
+void PrintTo(const Damage& damage, std::ostream* out) { *out << damage.name; }
 
 const Damage kDamages[] = {
     {"EmptyFile", [](auto& b, const auto&) { b.clear(); }, "n'est pas une image PE : signature MZ absente"},

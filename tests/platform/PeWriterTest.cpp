@@ -14,6 +14,7 @@
 #include "platform/MappedFile.h"
 #include "platform/PeImage.h"
 #include "platform/PeWriter.h"
+#include "tests/support/PeFixtures.h"
 #include "platform/Text.h"
 #include "platform/VersionResource.h"
 #include "tests/support/TempPrefix.h"

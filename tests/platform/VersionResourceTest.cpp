@@ -93,6 +93,8 @@ const RoundTrip kRoundTrips[] = {
     {"BeyondTheBasicPlane", With(VersionResource{}, {0x04E4040C}, {{"040C04E4", {{"Comments", "😀 ok"}}}})},
 };
 
+void PrintTo(const RoundTrip& c, std::ostream* out) { *out << c.name; }
+
 class VersionRoundTrip : public ::testing::TestWithParam<RoundTrip> {};
 
 TEST_P(VersionRoundTrip, ThroughTheWriterAndTheReader) {
@@ -223,6 +225,8 @@ const VersionDamage kVersionDamages[] = {
        EXPECT_EQ(v.QueryString("040C04E4", "CompanyName"), "KORVANE S.A.");
      }},
 };
+
+void PrintTo(const VersionDamage& c, std::ostream* out) { *out << c.name; }
 
 class VersionDamageTest : public ::testing::TestWithParam<VersionDamage> {};
 

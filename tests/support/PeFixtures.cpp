@@ -6,6 +6,12 @@
 #include "platform/PeWriter.h"
 #include "platform/VersionResource.h"
 
+namespace kv {
+
+void PrintTo(PeFormat format, std::ostream* out) { *out << (format == PeFormat::Pe32 ? "Pe32" : "Pe32Plus"); }
+
+}  // namespace kv
+
 namespace kv::test {
 
 namespace {

@@ -5,11 +5,20 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "platform/Win32.h"
 #include "tests/support/TempPrefix.h"
+
+namespace kv {
+
+enum class PeFormat;
+// Parameterised tests name a PE format by its name.
+void PrintTo(PeFormat format, std::ostream* out);
+
+}  // namespace kv
 
 namespace kv::test {
 
