@@ -1,13 +1,12 @@
 #include "app/frmBaseStepUnit.h"
 
-#include <QToolButton>
-
 #include <QEvent>
 #include <QFont>
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QToolButton>
 #include <algorithm>
 #include <cmath>
 

@@ -25,7 +25,8 @@ class ProductCatalog {
 
 // Fills updateKeys from "Updates.txt"; false when there are none or the checks failed (the
 // application has then been asked to terminate).
-bool LoadUpdateKeys(TdmUpdateCommon& engine, const ProductCatalog& products, std::vector<std::string>& updateKeys);
+bool LoadUpdateKeys(TdmUpdateCommon& engine, const ProductCatalog& products,
+                    std::vector<std::string>& updateKeys);
 // True when both components are compatible; otherwise shows the warning and answers false.
 bool CheckCompatibility(const ProductCatalog& products);
 

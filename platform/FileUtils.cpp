@@ -130,15 +130,17 @@ std::string GetDriveLetters() {
   return letters;
 }
 
-bool BrowseForFolder(const std::string& title, WindowHandle /*owner*/, std::string& folder, const std::string& root,
-                     unsigned flags) {
+bool BrowseForFolder(const std::string& title, WindowHandle /*owner*/, std::string& folder,
+                     const std::string& root, unsigned flags) {
   std::string chosen = folder;
   if (!Ui().BrowseForFolder(title, chosen, root, flags | BIF_NEWDIALOGSTYLE)) return false;
   folder = chosen;
   return true;
 }
 
-std::uint32_t TickElapsed(std::uint32_t start, std::uint32_t now) { return now - start; }
+std::uint32_t TickElapsed(std::uint32_t start, std::uint32_t now) {
+  return now - start;
+}
 
 void Delay(int milliseconds) {
   const std::uint32_t start = win::GetTickCount();
@@ -157,7 +159,8 @@ RegistryValue ReadRegistryValue(win::HKEY root, const std::string& key, const st
   if (root == 0) root = win::HKEY_CURRENT_USER;
   const win::DWORD mask = access == -1 ? win::KEY_ALL_ACCESS : static_cast<win::DWORD>(access);
   win::RegKey k;
-  const win::DWORD rc = mayCreate ? win::RegKey::Create(root, key, mask, k) : win::RegKey::Open(root, key, mask, k);
+  const win::DWORD rc =
+      mayCreate ? win::RegKey::Create(root, key, mask, k) : win::RegKey::Open(root, key, mask, k);
   if (rc != win::ERROR_SUCCESS) {
     if (defaultText != "0") result = defaultText;
     return result;
@@ -197,6 +200,8 @@ bool WriteRegistryValue(win::HKEY root, const std::string& key, const std::strin
   return k.SetValue(name, win::RegValue::String(text)) == win::ERROR_SUCCESS;
 }
 
-bool ForceForegroundWindow(WindowHandle window) { return Ui().ForceForegroundWindow(window); }
+bool ForceForegroundWindow(WindowHandle window) {
+  return Ui().ForceForegroundWindow(window);
+}
 
 }  // namespace kv

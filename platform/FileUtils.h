@@ -50,8 +50,8 @@ std::string GetDriveLetters();
 inline constexpr unsigned BIF_RETURNONLYFSDIRS = 0x1;
 inline constexpr unsigned BIF_STATUSTEXT = 0x4;
 inline constexpr unsigned BIF_NEWDIALOGSTYLE = 0x40;
-bool BrowseForFolder(const std::string& title, WindowHandle owner, std::string& folder, const std::string& root,
-                     unsigned flags);
+bool BrowseForFolder(const std::string& title, WindowHandle owner, std::string& folder,
+                     const std::string& root, unsigned flags);
 
 // Waits |milliseconds|; a positive wait keeps processing window messages, a negative one does not.
 void Delay(int milliseconds);

@@ -19,11 +19,16 @@ std::uint32_t BeepFor(MessageKind kind) {
 
 const char* MessageCaption(MessageKind kind) {
   switch (kind) {
-    case MessageKind::Error: return "Erreur";
-    case MessageKind::Warning: return "Avertissement";
-    case MessageKind::Information: return "Informations";
-    case MessageKind::Confirmation: return "Confirmer";
-    case MessageKind::Plain: return "";
+    case MessageKind::Error:
+      return "Erreur";
+    case MessageKind::Warning:
+      return "Avertissement";
+    case MessageKind::Information:
+      return "Informations";
+    case MessageKind::Confirmation:
+      return "Confirmer";
+    case MessageKind::Plain:
+      return "";
   }
   return "";
 }
@@ -71,7 +76,9 @@ void EndBusyCursor() {
   if (busyDepth == 0) Ui().SetBusyCursor(false);
 }
 
-int BusyCursorDepth() { return busyDepth; }
+int BusyCursorDepth() {
+  return busyDepth;
+}
 
 std::string GetWindowsFolder() {
   std::string folder = win::GetWindowsDirectory();
@@ -89,7 +96,9 @@ std::string SystemErrorText(win::DWORD code) {
   return "code : " + std::to_string(code);
 }
 
-std::string LastErrorText() { return SystemErrorText(win::GetLastError()); }
+std::string LastErrorText() {
+  return SystemErrorText(win::GetLastError());
+}
 
 void ShowLastError(const std::string& text, bool continueAfter) {
   ShowError(text + "\r\n" + LastErrorText());
@@ -106,8 +115,8 @@ void RaiseOrShow(const std::string& text, bool continueAfter) {
 }  // namespace
 
 void FileCopyError(const std::string& source, const std::string& destination, bool continueAfter) {
-  RaiseOrShow("Ne peut pas copier le fichier :\r\n" + source + "\r\nDestination :\r\n" + destination + "\r\n" +
-                  LastErrorText(),
+  RaiseOrShow("Ne peut pas copier le fichier :\r\n" + source + "\r\nDestination :\r\n" + destination +
+                  "\r\n" + LastErrorText(),
               continueAfter);
 }
 

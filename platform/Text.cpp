@@ -189,8 +189,12 @@ std::string Utf8ToLatin1(std::string_view utf8) {
   return out;
 }
 
-std::string ToUpper(std::string_view utf8) { return MapCase(utf8, FoldUpper); }
-std::string ToLower(std::string_view utf8) { return MapCase(utf8, FoldLower); }
+std::string ToUpper(std::string_view utf8) {
+  return MapCase(utf8, FoldUpper);
+}
+std::string ToLower(std::string_view utf8) {
+  return MapCase(utf8, FoldLower);
+}
 
 bool IEquals(std::string_view a, std::string_view b) {
   std::size_t i = 0, j = 0;

@@ -15,7 +15,9 @@ UserInterface& Ui() {
   return installed != nullptr ? *installed : console;
 }
 
-void SetUi(UserInterface* ui) { installed = ui; }
+void SetUi(UserInterface* ui) {
+  installed = ui;
+}
 
 int ConsoleUserInterface::MessageBox(const std::string& caption, const std::string& text, MessageKind,
                                      unsigned buttons) {

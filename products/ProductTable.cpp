@@ -10,8 +10,8 @@ namespace kv {
 namespace {
 
 constexpr std::array<const char*, kLastProductCode> kKeyNames = {
-    "WinTessivo", "WinTessivo Ingenieur", "Adresses", "Zorbalt", "PDFDLL", "Brisklane", "TSVQuaymart",
-    "Pelmora",    "Korvane Finance",      "ZRQ",      "Calderix", "Common", "Optaris",  "VLX",
+    "WinTessivo", "WinTessivo Ingenieur", "Adresses", "Zorbalt",  "PDFDLL", "Brisklane", "TSVQuaymart",
+    "Pelmora",    "Korvane Finance",      "ZRQ",      "Calderix", "Common", "Optaris",   "VLX",
 };
 
 constexpr std::array<std::pair<const char*, ProductCode>, 3> kAliases = {{

@@ -13,8 +13,8 @@ constexpr std::int64_t kUnitsPerSecond = 10000000LL;
 }  // namespace
 
 win::FileTime FileTimeFromTimespec(const timespec& ts) {
-  return static_cast<win::FileTime>(kEpochDifference + static_cast<std::int64_t>(ts.tv_sec) * kUnitsPerSecond +
-                                    ts.tv_nsec / 100);
+  return static_cast<win::FileTime>(
+      kEpochDifference + static_cast<std::int64_t>(ts.tv_sec) * kUnitsPerSecond + ts.tv_nsec / 100);
 }
 
 timespec TimespecFromFileTime(win::FileTime time) {

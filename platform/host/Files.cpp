@@ -28,10 +28,16 @@ namespace {
 
 thread_local DWORD lastError = ERROR_SUCCESS;
 
-FileTime FromTimespec(const timespec& ts) { return host::FileTimeFromTimespec(ts); }
-timespec ToTimespec(FileTime ft) { return host::TimespecFromFileTime(ft); }
+FileTime FromTimespec(const timespec& ts) {
+  return host::FileTimeFromTimespec(ts);
+}
+timespec ToTimespec(FileTime ft) {
+  return host::TimespecFromFileTime(ft);
+}
 
-std::optional<fs::path> Map(const std::string& path) { return Prefix::Current().ToHost(path); }
+std::optional<fs::path> Map(const std::string& path) {
+  return Prefix::Current().ToHost(path);
+}
 
 bool Fail(DWORD code) {
   lastError = code;
@@ -41,7 +47,7 @@ bool Fail(DWORD code) {
 // ENOENT becomes "file not found" when the folder exists, "path not found" otherwise.
 DWORD ErrorFor(int err, const fs::path& hostPath) {
   if (err == ENOENT) {
-    struct stat st{};
+    struct stat st {};
     const fs::path parent = hostPath.parent_path();
     if (!parent.empty() && ::stat(parent.c_str(), &st) != 0) return ERROR_PATH_NOT_FOUND;
     return ERROR_FILE_NOT_FOUND;
@@ -49,9 +55,13 @@ DWORD ErrorFor(int err, const fs::path& hostPath) {
   return WindowsErrorFromErrno(err);
 }
 
-bool FailErrno(const fs::path& hostPath) { return Fail(ErrorFor(errno, hostPath)); }
+bool FailErrno(const fs::path& hostPath) {
+  return Fail(ErrorFor(errno, hostPath));
+}
 
-bool IsReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
+bool IsReadOnly(const struct stat& st) {
+  return (st.st_mode & S_IWUSR) == 0;
+}
 
 // Share modes. Every open marks, with a shared lock on a byte far beyond any data, each right it
 // uses (read, write, delete) and each right it denies to others; an open is refused when another
@@ -59,8 +69,12 @@ bool IsReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
 // an flock of the file, so two opens never race past each other.
 enum Right { kRead = 0, kWrite = 1, kDelete = 2 };
 constexpr off_t kMarkerBase = off_t{1} << 62;
-constexpr off_t UseMarker(Right r) { return kMarkerBase + r; }
-constexpr off_t DenyMarker(Right r) { return kMarkerBase + 3 + r; }
+constexpr off_t UseMarker(Right r) {
+  return kMarkerBase + r;
+}
+constexpr off_t DenyMarker(Right r) {
+  return kMarkerBase + 3 + r;
+}
 
 struct ShareRequest {
   bool uses[3] = {false, false, false};
@@ -79,7 +93,7 @@ ShareRequest RequestFor(DWORD access, DWORD shareMode, bool deletes = false) {
 }
 
 bool MarkerHeldByOther(int fd, off_t marker) {
-  struct flock fl{};
+  struct flock fl {};
   fl.l_type = F_WRLCK;  // any lock held by another open conflicts with this probe
   fl.l_whence = SEEK_SET;
   fl.l_start = marker;
@@ -97,7 +111,7 @@ bool Conflicts(int fd, const ShareRequest& request) {
 }
 
 bool Mark(int fd, off_t marker) {
-  struct flock fl{};
+  struct flock fl {};
   fl.l_type = F_RDLCK;
   fl.l_whence = SEEK_SET;
   fl.l_start = marker;
@@ -143,7 +157,8 @@ DWORD SharingState(const fs::path& hostPath, const ShareRequest& request) {
 }
 
 // Deleting or moving a file needs delete access, which every open that does not share delete refuses.
-const ShareRequest kDeleteAccess = RequestFor(0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true);
+const ShareRequest kDeleteAccess =
+    RequestFor(0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true);
 
 bool WildcardMatch(std::string_view pattern, std::string_view name) {
   // Windows matches "*.*" against every name, with or without a dot.
@@ -184,13 +199,17 @@ bool CopyContent(int in, int out) {
 
 }  // namespace
 
-DWORD GetLastError() { return lastError; }
-void SetLastError(DWORD code) { lastError = code; }
+DWORD GetLastError() {
+  return lastError;
+}
+void SetLastError(DWORD code) {
+  lastError = code;
+}
 
 DWORD GetFileAttributes(const std::string& path) {
   const auto host = Map(path);
   if (!host) return INVALID_FILE_ATTRIBUTES;
-  struct stat st{};
+  struct stat st {};
   if (::stat(host->c_str(), &st) != 0) {
     FailErrno(*host);
     return INVALID_FILE_ATTRIBUTES;
@@ -202,7 +221,7 @@ DWORD GetFileAttributes(const std::string& path) {
 bool SetFileAttributes(const std::string& path, DWORD attributes) {
   const auto host = Map(path);
   if (!host) return false;
-  struct stat st{};
+  struct stat st {};
   if (::stat(host->c_str(), &st) != 0) return FailErrno(*host);
   if (S_ISDIR(st.st_mode)) return true;  // Windows ignores read-only on folders
   mode_t mode = st.st_mode & 07777;
@@ -216,10 +235,10 @@ bool CopyFile(const std::string& source, const std::string& target, bool failIfE
   if (!from) return false;
   const auto to = Map(target);
   if (!to) return false;
-  struct stat src{};
+  struct stat src {};
   if (::stat(from->c_str(), &src) != 0) return FailErrno(*from);
   if (S_ISDIR(src.st_mode)) return Fail(ERROR_ACCESS_DENIED);
-  struct stat dst{};
+  struct stat dst {};
   const bool targetExists = ::stat(to->c_str(), &dst) == 0;
   if (targetExists) {
     if (failIfExists) return Fail(ERROR_FILE_EXISTS);
@@ -261,10 +280,11 @@ bool CopyFile(const std::string& source, const std::string& target, bool failIfE
 bool DeleteFile(const std::string& path) {
   const auto host = Map(path);
   if (!host) return false;
-  struct stat st{};
+  struct stat st {};
   if (::lstat(host->c_str(), &st) != 0) return FailErrno(*host);
   if (S_ISDIR(st.st_mode) || IsReadOnly(st)) return Fail(ERROR_ACCESS_DENIED);
-  if (const DWORD sharing = SharingState(*host, kDeleteAccess); sharing != ERROR_SUCCESS) return Fail(sharing);
+  if (const DWORD sharing = SharingState(*host, kDeleteAccess); sharing != ERROR_SUCCESS)
+    return Fail(sharing);
   if (::unlink(host->c_str()) != 0) return FailErrno(*host);
   return true;
 }
@@ -277,16 +297,18 @@ bool MoveFileEx(const std::string& source, const std::string& target, DWORD flag
   if (!from) return false;
   const auto to = Map(target);
   if (!to) return false;
-  struct stat src{};
+  struct stat src {};
   if (::lstat(from->c_str(), &src) != 0) return FailErrno(*from);
-  struct stat dst{};
+  struct stat dst {};
   if (::stat(to->c_str(), &dst) == 0) {
     if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS);
     if (S_ISDIR(dst.st_mode) || IsReadOnly(dst)) return Fail(ERROR_ACCESS_DENIED);
-    if (const DWORD sharing = SharingState(*to, kDeleteAccess); sharing != ERROR_SUCCESS) return Fail(sharing);
+    if (const DWORD sharing = SharingState(*to, kDeleteAccess); sharing != ERROR_SUCCESS)
+      return Fail(sharing);
   }
   if (!S_ISDIR(src.st_mode)) {
-    if (const DWORD sharing = SharingState(*from, kDeleteAccess); sharing != ERROR_SUCCESS) return Fail(sharing);
+    if (const DWORD sharing = SharingState(*from, kDeleteAccess); sharing != ERROR_SUCCESS)
+      return Fail(sharing);
   }
   if (::rename(from->c_str(), to->c_str()) == 0) return true;
   if (errno != EXDEV) return FailErrno(*to);
@@ -312,7 +334,7 @@ bool RemoveDirectory(const std::string& path) {
 bool GetFileLastWriteTime(const std::string& path, FileTime& time) {
   const auto host = Map(path);
   if (!host) return false;
-  struct stat st{};
+  struct stat st {};
   if (::stat(host->c_str(), &st) != 0) return FailErrno(*host);
   time = FromTimespec(st.st_mtim);
   return true;
@@ -358,12 +380,13 @@ std::vector<FindData> FindFiles(const std::string& mask) {
   while (const dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
     if (name == "." || name == ".." || !WildcardMatch(pattern, name)) continue;
-    struct stat st{};
+    struct stat st {};
     if (::stat((*host / name).c_str(), &st) != 0) continue;
     FindData data;
     data.name = name;
-    data.attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY
-                                          : (IsReadOnly(st) ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
+    data.attributes = S_ISDIR(st.st_mode)
+                          ? FILE_ATTRIBUTE_DIRECTORY
+                          : (IsReadOnly(st) ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
     data.lastWriteTime = FromTimespec(st.st_mtim);
     data.size = static_cast<std::uint64_t>(st.st_size);
     found.push_back(std::move(data));
@@ -375,7 +398,9 @@ std::vector<FindData> FindFiles(const std::string& mask) {
 
 // ---------------------------------------------------------------------------------------------
 
-File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+File::File(File&& other) noexcept : fd_(other.fd_) {
+  other.fd_ = -1;
+}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
@@ -386,7 +411,9 @@ File& File::operator=(File&& other) noexcept {
   return *this;
 }
 
-File::~File() { Close(); }
+File::~File() {
+  Close();
+}
 
 void File::Close() {
   if (fd_ >= 0) {
@@ -398,7 +425,7 @@ void File::Close() {
 std::optional<File> File::Create(const std::string& path, DWORD access, DWORD shareMode, DWORD disposition) {
   const auto host = Map(path);
   if (!host) return std::nullopt;
-  struct stat st{};
+  struct stat st {};
   const bool exists = ::stat(host->c_str(), &st) == 0;
   if (exists && S_ISDIR(st.st_mode)) {
     Fail(ERROR_ACCESS_DENIED);
@@ -468,7 +495,7 @@ bool File::SetLastWriteTime(FileTime time) {
 }
 
 std::optional<std::uint64_t> File::Size() const {
-  struct stat st{};
+  struct stat st {};
   if (::fstat(fd_, &st) != 0) return std::nullopt;
   return static_cast<std::uint64_t>(st.st_size);
 }
@@ -480,6 +507,8 @@ std::uint32_t GetTickCount() {
   return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
-void Sleep(std::uint32_t milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+void Sleep(std::uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
 
 }  // namespace kv::win

@@ -73,35 +73,54 @@ std::optional<unsigned> DriveTypeFromName(const std::string& name) {
 
 std::string DriveTypeName(unsigned type) {
   switch (type) {
-    case win::DRIVE_REMOTE: return "remote";
-    case win::DRIVE_CDROM: return "cdrom";
-    case win::DRIVE_REMOVABLE: return "removable";
-    case win::DRIVE_RAMDISK: return "ramdisk";
-    default: return "fixed";
+    case win::DRIVE_REMOTE:
+      return "remote";
+    case win::DRIVE_CDROM:
+      return "cdrom";
+    case win::DRIVE_REMOVABLE:
+      return "removable";
+    case win::DRIVE_RAMDISK:
+      return "ramdisk";
+    default:
+      return "fixed";
   }
 }
 
 std::uint32_t WindowsErrorFromErrno(int err) {
   switch (err) {
-    case 0: return win::ERROR_SUCCESS;
-    case ENOENT: return win::ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return win::ERROR_PATH_NOT_FOUND;
+    case 0:
+      return win::ERROR_SUCCESS;
+    case ENOENT:
+      return win::ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+      return win::ERROR_PATH_NOT_FOUND;
     case EACCES:
     case EPERM:
-    case EISDIR: return win::ERROR_ACCESS_DENIED;
-    case EEXIST: return win::ERROR_FILE_EXISTS;
+    case EISDIR:
+      return win::ERROR_ACCESS_DENIED;
+    case EEXIST:
+      return win::ERROR_FILE_EXISTS;
     case ENOSPC:
-    case EDQUOT: return win::ERROR_DISK_FULL;
-    case ENOTEMPTY: return win::ERROR_DIR_NOT_EMPTY;
+    case EDQUOT:
+      return win::ERROR_DISK_FULL;
+    case ENOTEMPTY:
+      return win::ERROR_DIR_NOT_EMPTY;
     case EBUSY:
     case ETXTBSY:
-    case EAGAIN: return win::ERROR_SHARING_VIOLATION;
-    case ENAMETOOLONG: return win::ERROR_FILENAME_EXCED_RANGE;
-    case EROFS: return win::ERROR_WRITE_PROTECT;
-    case ENOMEM: return win::ERROR_NOT_ENOUGH_MEMORY;
-    case EINVAL: return win::ERROR_INVALID_PARAMETER;
-    case EBADF: return win::ERROR_INVALID_HANDLE;
-    default: return win::ERROR_GEN_FAILURE;
+    case EAGAIN:
+      return win::ERROR_SHARING_VIOLATION;
+    case ENAMETOOLONG:
+      return win::ERROR_FILENAME_EXCED_RANGE;
+    case EROFS:
+      return win::ERROR_WRITE_PROTECT;
+    case ENOMEM:
+      return win::ERROR_NOT_ENOUGH_MEMORY;
+    case EINVAL:
+      return win::ERROR_INVALID_PARAMETER;
+    case EBADF:
+      return win::ERROR_INVALID_HANDLE;
+    default:
+      return win::ERROR_GEN_FAILURE;
   }
 }
 
@@ -117,7 +136,9 @@ Prefix& Prefix::Current() {
   return *slot;
 }
 
-Prefix::Prefix(fs::path root) : root_(std::move(root)) { EnsureCreated(); }
+Prefix::Prefix(fs::path root) : root_(std::move(root)) {
+  EnsureCreated();
+}
 
 void Prefix::EnsureCreated() {
   std::error_code ec;
@@ -205,7 +226,8 @@ std::optional<std::string> Prefix::Ini(const std::string& section, const std::st
   return k->second;
 }
 
-std::string Prefix::Ini(const std::string& section, const std::string& key, const std::string& fallback) const {
+std::string Prefix::Ini(const std::string& section, const std::string& key,
+                        const std::string& fallback) const {
   return Ini(section, key).value_or(fallback);
 }
 

@@ -1,7 +1,7 @@
 // Drives, folders, identity and messages of the host backend, read from the prefix.
+#include <arpa/inet.h>
 #include <netdb.h>
 #include <sys/socket.h>
-#include <arpa/inet.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,7 +42,9 @@ unsigned GetDriveType(const std::string& root) {
   return Prefix::Current().DriveType(root[0]);
 }
 
-DWORD GetLogicalDrives() { return Prefix::Current().LogicalDrives(); }
+DWORD GetLogicalDrives() {
+  return Prefix::Current().LogicalDrives();
+}
 
 std::string GetLogicalDriveStrings() {
   std::string out;
@@ -66,9 +68,12 @@ std::optional<std::string> GetVolumeFileSystemName(const std::string& root) {
   const std::string letter(1, static_cast<char>(std::toupper(static_cast<unsigned char>(root[0]))));
   if (const auto name = Prefix::Current().Ini("filesystems", letter)) return *name;
   switch (type) {
-    case DRIVE_CDROM: return std::string("CDFS");
-    case DRIVE_REMOVABLE: return std::string("FAT32");
-    default: return std::string("NTFS");
+    case DRIVE_CDROM:
+      return std::string("CDFS");
+    case DRIVE_REMOVABLE:
+      return std::string("FAT32");
+    default:
+      return std::string("NTFS");
   }
 }
 
@@ -77,7 +82,8 @@ std::string GetWindowsDirectory() {
 }
 
 std::string GetSystemDirectory() {
-  return WithoutTrailingBackslash(Prefix::Current().Ini("system", "system", GetWindowsDirectory() + "\\System32"));
+  return WithoutTrailingBackslash(
+      Prefix::Current().Ini("system", "system", GetWindowsDirectory() + "\\System32"));
 }
 
 std::string GetTempPath() {
@@ -147,19 +153,20 @@ std::optional<std::string> GetUserName() {
 }
 
 std::uint16_t GetSystemDefaultLangID() {
-  return static_cast<std::uint16_t>(std::strtoul(Prefix::Current().Ini("system", "language", "1036").c_str(), nullptr, 0));
+  return static_cast<std::uint16_t>(
+      std::strtoul(Prefix::Current().Ini("system", "language", "1036").c_str(), nullptr, 0));
 }
 
 std::string VerLanguageName(std::uint16_t langId) {
   static const std::map<std::uint16_t, const char*> names = {
-      {0x0000, "Langue neutre"},         {0x0407, "Allemand (Allemagne)"},
-      {0x0409, "Anglais (États-Unis)"},  {0x040C, "Français (France)"},
-      {0x0410, "Italien (Italie)"},      {0x0413, "Néerlandais (Pays-Bas)"},
-      {0x0807, "Allemand (Suisse)"},     {0x0809, "Anglais (Royaume-Uni)"},
-      {0x080C, "Français (Belgique)"},   {0x0810, "Italien (Suisse)"},
+      {0x0000, "Langue neutre"},          {0x0407, "Allemand (Allemagne)"},
+      {0x0409, "Anglais (États-Unis)"},   {0x040C, "Français (France)"},
+      {0x0410, "Italien (Italie)"},       {0x0413, "Néerlandais (Pays-Bas)"},
+      {0x0807, "Allemand (Suisse)"},      {0x0809, "Anglais (Royaume-Uni)"},
+      {0x080C, "Français (Belgique)"},    {0x0810, "Italien (Suisse)"},
       {0x0813, "Néerlandais (Belgique)"}, {0x0C07, "Allemand (Autriche)"},
-      {0x0C0C, "Français (Canada)"},     {0x100C, "Français (Suisse)"},
-      {0x140C, "Français (Luxembourg)"}, {0x0C0A, "Espagnol (Espagne, tri moderne)"},
+      {0x0C0C, "Français (Canada)"},      {0x100C, "Français (Suisse)"},
+      {0x140C, "Français (Luxembourg)"},  {0x0C0A, "Espagnol (Espagne, tri moderne)"},
       {0x0816, "Portugais (Portugal)"},
   };
   const auto it = names.find(langId);
@@ -203,7 +210,9 @@ std::optional<std::string> FormatMessage(DWORD code) {
       {1011, "Impossible d’ouvrir la clé de Registre de configuration."},
       {1012, "Impossible de lire la clé de Registre de configuration."},
       {1013, "Impossible d’écrire la clé de Registre de configuration."},
-      {1245, "L’opération demandée n’a pas été effectuée car l’utilisateur n’a pas ouvert de session sur le réseau. Le service spécifié n’existe pas."},
+      {1245,
+       "L’opération demandée n’a pas été effectuée car l’utilisateur n’a pas ouvert de session sur le "
+       "réseau. Le service spécifié n’existe pas."},
       {1812, "Le fichier image spécifié ne contient aucune section ressource."},
       {1813, "Le type de ressource spécifié est introuvable dans le fichier image."},
       {1814, "Le nom de ressource spécifié est introuvable dans le fichier image."},
@@ -216,7 +225,8 @@ std::optional<std::string> FormatMessage(DWORD code) {
 SessionInfo GetSessionInfo() {
   SessionInfo info;
   info.remoteSession = IniFlag("remote_session", false);
-  info.sessionId = static_cast<DWORD>(std::strtoul(Prefix::Current().Ini("system", "session", "0").c_str(), nullptr, 10));
+  info.sessionId =
+      static_cast<DWORD>(std::strtoul(Prefix::Current().Ini("system", "session", "0").c_str(), nullptr, 10));
   info.administrator = IniFlag("administrator", true);
   return info;
 }

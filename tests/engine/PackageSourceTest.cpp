@@ -60,7 +60,9 @@ struct SourceKind {
 };
 
 // Test names show the label, not the bytes of the parameter.
-void PrintTo(const SourceKind& kind, std::ostream* out) { *out << kind.label; }
+void PrintTo(const SourceKind& kind, std::ostream* out) {
+  *out << kind.label;
+}
 
 const SourceKind kKinds[] = {
     {"Memory",

@@ -4,8 +4,8 @@
 
 #include "platform/Errors.h"
 #include "platform/FileUtils.h"
-#include "platform/host/Prefix.h"
 #include "platform/Messages.h"
+#include "platform/host/Prefix.h"
 #include "tests/support/PeFixtures.h"
 #include "tests/support/ScriptedUi.h"
 #include "tests/support/TempPrefix.h"
@@ -18,8 +18,12 @@ using test::TempPrefix;
 
 TEST(FileUtils, ParentFolder) {
   const std::pair<const char*, const char*> cases[] = {
-      {"C:\\", "C:\\"},          {"C:\\A", "C:\\"},          {"C:\\A\\B\\", "C:\\A\\"},
-      {"C:\\A\\B", "C:\\A\\"},   {"C:\\A\\B\\c.txt", "C:\\A\\B\\"}, {"C:", "C:"},
+      {"C:\\", "C:\\"},
+      {"C:\\A", "C:\\"},
+      {"C:\\A\\B\\", "C:\\A\\"},
+      {"C:\\A\\B", "C:\\A\\"},
+      {"C:\\A\\B\\c.txt", "C:\\A\\B\\"},
+      {"C:", "C:"},
       {"", ""},
   };
   for (const auto& [path, parent] : cases) EXPECT_EQ(ParentFolder(path), parent) << path;
@@ -33,8 +37,8 @@ TEST(FileUtils, PathWithDelimiter) {
 
 TEST(FileUtils, HexToInt) {
   const std::pair<const char*, std::uint32_t> cases[] = {
-      {"040C", 1036}, {"04 0c", 1036}, {"040G", 0}, {"123456789", 0}, {"", 0},
-      {"FFFFFFFF", 0xFFFFFFFFu}, {"04E4", 1252}, {"  ", 0},
+      {"040C", 1036}, {"04 0c", 1036},           {"040G", 0},    {"123456789", 0},
+      {"", 0},        {"FFFFFFFF", 0xFFFFFFFFu}, {"04E4", 1252}, {"  ", 0},
   };
   for (const auto& [textIn, value] : cases) EXPECT_EQ(HexToInt(textIn), value) << textIn;
 }
@@ -68,7 +72,8 @@ TEST(FileUtils, FileInUseErrorTellsMissingFreeAndHeldFiles) {
   prefix.WriteFile("C:\\A\\main.dll", "x");
   EXPECT_EQ(FileInUseError("C:\\A\\main.dll"), 0u);
   {
-    auto holder = win::File::Create("C:\\A\\main.dll", win::GENERIC_READ, win::FILE_SHARE_READ, win::OPEN_EXISTING);
+    auto holder =
+        win::File::Create("C:\\A\\main.dll", win::GENERIC_READ, win::FILE_SHARE_READ, win::OPEN_EXISTING);
     ASSERT_TRUE(holder);
     EXPECT_EQ(FileInUseError("C:\\A\\main.dll"), win::ERROR_SHARING_VIOLATION);
   }
@@ -110,8 +115,10 @@ TEST(FileUtils, ReadRegistryValueDefaultsAndTypes) {
   TempPrefix prefix;
   const std::string key = "SOFTWARE\\KORVANE S.A.\\Test";
   // A missing key: "0" gives the integer 0, any other default its text.
-  EXPECT_EQ(ReadRegistryValue(win::HKEY_LOCAL_MACHINE, key, "V", win::KEY_READ, "0", false), RegistryValue(0));
-  EXPECT_EQ(ReadRegistryValue(win::HKEY_LOCAL_MACHINE, key, "V", win::KEY_READ, "", false), RegistryValue(""));
+  EXPECT_EQ(ReadRegistryValue(win::HKEY_LOCAL_MACHINE, key, "V", win::KEY_READ, "0", false),
+            RegistryValue(0));
+  EXPECT_EQ(ReadRegistryValue(win::HKEY_LOCAL_MACHINE, key, "V", win::KEY_READ, "", false),
+            RegistryValue(""));
   EXPECT_EQ(ReadRegistryValue(win::HKEY_LOCAL_MACHINE, key, "V", win::KEY_READ, "abc", false),
             RegistryValue("abc"));
   // May-create: the key appears, the missing value reads as an empty string.
@@ -122,7 +129,8 @@ TEST(FileUtils, ReadRegistryValueDefaultsAndTypes) {
   ASSERT_EQ(win::RegKey::Open(win::HKEY_LOCAL_MACHINE, key, win::KEY_ALL_ACCESS, k), win::ERROR_SUCCESS);
   ASSERT_EQ(k.SetValue("Count", win::RegValue::Dword(0xFFFFFFFEu)), win::ERROR_SUCCESS);
   ASSERT_EQ(k.SetValue("Blob", win::RegValue::Binary({1, 2})), win::ERROR_SUCCESS);
-  EXPECT_EQ(ReadRegistryValue(win::HKEY_LOCAL_MACHINE, key, "Count", win::KEY_READ, "0", false), RegistryValue(-2));
+  EXPECT_EQ(ReadRegistryValue(win::HKEY_LOCAL_MACHINE, key, "Count", win::KEY_READ, "0", false),
+            RegistryValue(-2));
   EXPECT_THROW(ReadRegistryValue(win::HKEY_LOCAL_MACHINE, key, "Blob", win::KEY_READ, "0", false), Error);
   // Root 0 is the current user.
   EXPECT_EQ(ReadRegistryValue(0, key, "V", win::KEY_READ, "cu", false), RegistryValue("cu"));
@@ -144,8 +152,9 @@ TEST(FileUtils, WriteRegistryValueKeepsAnIntegerAnInteger) {
   EXPECT_TRUE(WriteRegistryValue(win::HKEY_LOCAL_MACHINE, key, "N", false, RegistryValue("42")));
   ASSERT_EQ(k.QueryValue("N", value), win::ERROR_SUCCESS);
   EXPECT_EQ(value.type, win::REG_DWORD);
-  EXPECT_EQ(std::get<std::int32_t>(ReadRegistryValue(win::HKEY_LOCAL_MACHINE, key, "N", win::KEY_READ, "0", false)),
-            42);
+  EXPECT_EQ(
+      std::get<std::int32_t>(ReadRegistryValue(win::HKEY_LOCAL_MACHINE, key, "N", win::KEY_READ, "0", false)),
+      42);
   EXPECT_THROW(WriteRegistryValue(win::HKEY_LOCAL_MACHINE, key, "N", false, RegistryValue("douze")), Error);
 }
 
@@ -203,10 +212,10 @@ TEST(FileVersionRecord, FilesWithoutVersionGiveEmptyFieldsAndQuestionMark) {
   for (const char* file : {"C:\\A\\plain.dll", "C:\\A\\notes.txt", "C:\\A\\missing.dll"}) {
     SCOPED_TRACE(file);
     const TFileVersionInfo info = ReadFileVersionInfo(file);
-    for (const std::string* field : {&info.LangId, &info.CharSet, &info.CompanyName, &info.FileDescription,
-                                     &info.FileVersion, &info.InternalName, &info.LegalCopyRight,
-                                     &info.LegalTradeMark, &info.OriginalFileName, &info.ProductName,
-                                     &info.ProductVersion, &info.Comments}) {
+    for (const std::string* field :
+         {&info.LangId, &info.CharSet, &info.CompanyName, &info.FileDescription, &info.FileVersion,
+          &info.InternalName, &info.LegalCopyRight, &info.LegalTradeMark, &info.OriginalFileName,
+          &info.ProductName, &info.ProductVersion, &info.Comments}) {
       EXPECT_EQ(*field, "");
     }
     EXPECT_EQ(GetFileVersionString(file), "?");

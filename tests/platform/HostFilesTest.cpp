@@ -137,7 +137,8 @@ TEST(HostFiles, AFileHeldExclusivelyByAnotherProcessIsASharingViolation) {
   {
     test::HolderProcess holder("C:\\A\\main.dll");
     ASSERT_TRUE(holder.Holding());
-    EXPECT_FALSE(win::File::Create("C:\\A\\main.dll", win::GENERIC_READ, win::FILE_SHARE_READ, win::OPEN_EXISTING));
+    EXPECT_FALSE(
+        win::File::Create("C:\\A\\main.dll", win::GENERIC_READ, win::FILE_SHARE_READ, win::OPEN_EXISTING));
     EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
     EXPECT_FALSE(win::DeleteFile("C:\\A\\main.dll"));
     EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
@@ -213,8 +214,9 @@ TEST(HostFiles, MoveAtRestartIsRecordedWhereWindowsRecordsIt) {
   win::RegValue value;
   ASSERT_EQ(key.QueryValue("PendingFileRenameOperations", value), win::ERROR_SUCCESS);
   EXPECT_EQ(value.type, win::REG_MULTI_SZ);
-  EXPECT_EQ(value.AsMultiString(), (std::vector<std::string>{"\\??\\C:\\A\\main000.dll", "!\\??\\C:\\A\\main.dll",
-                                                              "\\??\\C:\\A\\old.dll", ""}));
+  EXPECT_EQ(value.AsMultiString(),
+            (std::vector<std::string>{"\\??\\C:\\A\\main000.dll", "!\\??\\C:\\A\\main.dll",
+                                      "\\??\\C:\\A\\old.dll", ""}));
   EXPECT_EQ(prefix.ReadFile("C:\\A\\main000.dll"), "new");
 }
 

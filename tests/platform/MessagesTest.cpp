@@ -88,9 +88,10 @@ TEST(Messages, SystemErrorTextsAreThoseOfAFrenchWindows) {
   for (const auto& [code, text] : cases) EXPECT_EQ(SystemErrorText(code), text) << code;
   win::SetLastError(5);
   EXPECT_EQ(LastErrorText(), "Accès refusé.");
-  EXPECT_STREQ(SystemError::FromCode(32).what(),
-               "Erreur système.  Code : 32.\r\nLe processus ne peut pas accéder au fichier car ce fichier est "
-               "utilisé par un autre processus.");
+  EXPECT_STREQ(
+      SystemError::FromCode(32).what(),
+      "Erreur système.  Code : 32.\r\nLe processus ne peut pas accéder au fichier car ce fichier est "
+      "utilisé par un autre processus.");
 }
 
 TEST(Messages, FileErrorsRaiseOrShowTheirTexts) {
@@ -103,9 +104,10 @@ TEST(Messages, FileErrorsRaiseOrShowTheirTexts) {
     } catch (const SilentAbort&) {
       FAIL() << "a copy error is not silent";
     } catch (const Error& e) {
-      EXPECT_STREQ(e.what(),
-                   "Ne peut pas copier le fichier :\r\nC:\\a.dll\r\nDestination :\r\nC:\\b.dll\r\nLe processus ne "
-                   "peut pas accéder au fichier car ce fichier est utilisé par un autre processus.");
+      EXPECT_STREQ(
+          e.what(),
+          "Ne peut pas copier le fichier :\r\nC:\\a.dll\r\nDestination :\r\nC:\\b.dll\r\nLe processus ne "
+          "peut pas accéder au fichier car ce fichier est utilisé par un autre processus.");
     }
     EXPECT_TRUE(ui.Boxes().empty());
   }
@@ -123,7 +125,8 @@ TEST(Messages, FileErrorsRaiseOrShowTheirTexts) {
     EXPECT_THROW(FileAttributesError("C:\\a.dll", false), SilentAbort);
     ASSERT_EQ(ui.Boxes().size(), 1u);
     EXPECT_EQ(ui.Boxes()[0].text,
-              "Ne peut pas modifier les attributs du fichier : \r\nC:\\a.dll\r\nLe fichier spécifié est introuvable.");
+              "Ne peut pas modifier les attributs du fichier : \r\nC:\\a.dll\r\nLe fichier spécifié est "
+              "introuvable.");
     win::SetLastError(3);
     EXPECT_NO_THROW(ShowLastError("Cannot move", true));
     ASSERT_EQ(ui.Boxes().size(), 2u);
@@ -161,8 +164,11 @@ TEST(Messages, WindowsFolderEndsWithABackslash) {
 TEST(Messages, ArrangeButtonsLaysTheBarOutRightToLeft) {
   ButtonPanel panel;
   panel.clientWidth = 600;
-  panel.children = {{true, true, 300, 0, 75, 25}, {true, true, 100, 0, 75, 25}, {true, true, 200, 0, 80, 25},
-                    {false, true, 0, 0, 40, 40} /* a label */, {true, false, 0, 0, 75, 25} /* hidden */};
+  panel.children = {{true, true, 300, 0, 75, 25},
+                    {true, true, 100, 0, 75, 25},
+                    {true, true, 200, 0, 80, 25},
+                    {false, true, 0, 0, 40, 40} /* a label */,
+                    {true, false, 0, 0, 75, 25} /* hidden */};
   ArrangeButtons(panel);
   EXPECT_EQ(panel.clientHeight, 45);
   // Right-most first: the button that was at 300 keeps the right edge.
@@ -197,7 +203,8 @@ TEST(Messages, ArrangeButtonsMarginIsFortyPercentRounded) {
 TEST(Messages, RegistryStringsReadAndWrite) {
   TempPrefix prefix;
   EXPECT_EQ(ReadRegistryString(win::HKEY_LOCAL_MACHINE, "SOFTWARE\\KORVANE S.A.\\TSV", "ProgramPath"), "");
-  WriteRegistryString(win::HKEY_LOCAL_MACHINE, "SOFTWARE\\KORVANE S.A.\\TSV", "ProgramPath", "C:\\WKorvane\\");
+  WriteRegistryString(win::HKEY_LOCAL_MACHINE, "SOFTWARE\\KORVANE S.A.\\TSV", "ProgramPath",
+                      "C:\\WKorvane\\");
   EXPECT_EQ(ReadRegistryString(win::HKEY_LOCAL_MACHINE, "software\\korvane s.a.\\tsv", "programpath"),
             "C:\\WKorvane\\");
   EXPECT_EQ(ReadRegistryString(win::HKEY_LOCAL_MACHINE, "SOFTWARE\\KORVANE S.A.\\TSV", "Missing"), "");
@@ -213,14 +220,16 @@ TEST(Messages, RegistryStringAccessDeniedRaisesTheFrenchTexts) {
     ReadRegistryString(win::HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked", "V");
     FAIL() << "no error";
   } catch (const Error& e) {
-    EXPECT_STREQ(e.what(), "Lecture d'une valeur de registre impossible : \r\nVeuillez contrôler vos droits d'accès.");
+    EXPECT_STREQ(e.what(),
+                 "Lecture d'une valeur de registre impossible : \r\nVeuillez contrôler vos droits d'accès.");
   }
   EXPECT_EQ(ReadRegistryString(win::HKEY_LOCAL_MACHINE, "SOFTWARE\\Frozen", "V"), "x");
   try {
     WriteRegistryString(win::HKEY_LOCAL_MACHINE, "SOFTWARE\\Frozen", "V", "y");
     FAIL() << "no error";
   } catch (const Error& e) {
-    EXPECT_STREQ(e.what(), "Écriture d'une valeur de registre impossible : \r\nVeuillez contrôler vos droits d'accès.");
+    EXPECT_STREQ(e.what(),
+                 "Écriture d'une valeur de registre impossible : \r\nVeuillez contrôler vos droits d'accès.");
   }
 }
 

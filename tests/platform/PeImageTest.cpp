@@ -8,8 +8,8 @@
 
 #include "platform/PeImage.h"
 #include "platform/PeWriter.h"
-#include "tests/support/PeFixtures.h"
 #include "platform/VersionResource.h"
+#include "tests/support/PeFixtures.h"
 
 namespace kv {
 namespace {
@@ -223,7 +223,9 @@ struct Damage {
   std::size_t resources = 0;
 };
 
-void PrintTo(const Damage& damage, std::ostream* out) { *out << damage.name; }
+void PrintTo(const Damage& damage, std::ostream* out) {
+  *out << damage.name;
+}
 
 const Damage kDamages[] = {
     {"EmptyFile", [](auto& b, const auto&) { b.clear(); }, "n'est pas une image PE : signature MZ absente"},

@@ -14,9 +14,9 @@
 #include "platform/MappedFile.h"
 #include "platform/PeImage.h"
 #include "platform/PeWriter.h"
-#include "tests/support/PeFixtures.h"
 #include "platform/Text.h"
 #include "platform/VersionResource.h"
+#include "tests/support/PeFixtures.h"
 #include "tests/support/TempPrefix.h"
 
 namespace kv {

@@ -93,7 +93,9 @@ const RoundTrip kRoundTrips[] = {
     {"BeyondTheBasicPlane", With(VersionResource{}, {0x04E4040C}, {{"040C04E4", {{"Comments", "😀 ok"}}}})},
 };
 
-void PrintTo(const RoundTrip& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const RoundTrip& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class VersionRoundTrip : public ::testing::TestWithParam<RoundTrip> {};
 
@@ -226,7 +228,9 @@ const VersionDamage kVersionDamages[] = {
      }},
 };
 
-void PrintTo(const VersionDamage& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const VersionDamage& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class VersionDamageTest : public ::testing::TestWithParam<VersionDamage> {};
 

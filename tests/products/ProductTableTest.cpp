@@ -7,9 +7,20 @@ namespace {
 
 TEST(ProductTable, KeysAndAliasesMapToCodesWithoutRegardToCase) {
   const std::pair<const char*, ProductCode> cases[] = {
-      {"winTESSIVO", 1}, {"WinTessivo Ingenieur", 2}, {"TSV_ING", 2}, {"tsv_pro", 1}, {"TS_Adresses", 3},
-      {"Adresses", 3},   {"Common", 12},             {"common", 12}, {"VLX", 14},    {"Optaris", 13},
-      {"", 0},           {"Tessivo", 0},             {"Common ", 0}, {"Inconnu", 0},
+      {"winTESSIVO", 1},
+      {"WinTessivo Ingenieur", 2},
+      {"TSV_ING", 2},
+      {"tsv_pro", 1},
+      {"TS_Adresses", 3},
+      {"Adresses", 3},
+      {"Common", 12},
+      {"common", 12},
+      {"VLX", 14},
+      {"Optaris", 13},
+      {"", 0},
+      {"Tessivo", 0},
+      {"Common ", 0},
+      {"Inconnu", 0},
   };
   for (const auto& [name, code] : cases) EXPECT_EQ(ProductKeyToCode(name), code) << name;
 }

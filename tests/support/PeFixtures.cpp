@@ -8,7 +8,9 @@
 
 namespace kv {
 
-void PrintTo(PeFormat format, std::ostream* out) { *out << (format == PeFormat::Pe32 ? "Pe32" : "Pe32Plus"); }
+void PrintTo(PeFormat format, std::ostream* out) {
+  *out << (format == PeFormat::Pe32 ? "Pe32" : "Pe32Plus");
+}
 
 }  // namespace kv
 
@@ -65,7 +67,8 @@ std::filesystem::path WriteUnversionedPe(const TempPrefix& prefix, const std::st
 std::filesystem::path WritePeWithVersion(const TempPrefix& prefix, const std::string& windowsPath,
                                          const win::VersionResource& version) {
   PeWriter writer;
-  writer.Add(ResourceId(win::RT_VERSION), ResourceId(win::VS_VERSION_INFO), 0x040C, win::BuildVersionResource(version));
+  writer.Add(ResourceId(win::RT_VERSION), ResourceId(win::VS_VERSION_INFO), 0x040C,
+             win::BuildVersionResource(version));
   return WriteBytes(prefix, windowsPath, writer.Build());
 }
 

@@ -4,16 +4,22 @@
 
 namespace kv::test {
 
-ScriptedUi::ScriptedUi() { SetUi(this); }
+ScriptedUi::ScriptedUi() {
+  SetUi(this);
+}
 
 ScriptedUi::~ScriptedUi() {
   SetUi(nullptr);
   EXPECT_TRUE(AllAnswersUsed()) << "the script holds answers that no dialog asked for";
 }
 
-void ScriptedUi::AnswerFolder(bool chosen, const std::string& folder) { folders_.emplace_back(chosen, folder); }
+void ScriptedUi::AnswerFolder(bool chosen, const std::string& folder) {
+  folders_.emplace_back(chosen, folder);
+}
 
-void ScriptedUi::AnswerFile(bool chosen, const std::string& file) { files_.emplace_back(chosen, file); }
+void ScriptedUi::AnswerFile(bool chosen, const std::string& file) {
+  files_.emplace_back(chosen, file);
+}
 
 int ScriptedUi::MessageBox(const std::string& caption, const std::string& text, MessageKind kind,
                            unsigned buttons) {
@@ -29,7 +35,8 @@ int ScriptedUi::MessageBox(const std::string& caption, const std::string& text, 
   return answer;
 }
 
-bool ScriptedUi::BrowseForFolder(const std::string& title, std::string& folder, const std::string&, unsigned) {
+bool ScriptedUi::BrowseForFolder(const std::string& title, std::string& folder, const std::string&,
+                                 unsigned) {
   browseTitles_.push_back(title);
   if (folders_.empty()) {
     ADD_FAILURE() << "unexpected folder dialog " << title;

@@ -36,7 +36,8 @@ TempPrefix::~TempPrefix() {
   }
   std::error_code ec;
   // Read-only files of a test must not keep their folder alive.
-  for (auto it = fs::recursive_directory_iterator(root_, ec); it != fs::recursive_directory_iterator(); ++it) {
+  for (auto it = fs::recursive_directory_iterator(root_, ec); it != fs::recursive_directory_iterator();
+       ++it) {
     fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   }
   fs::remove_all(root_, ec);
@@ -77,7 +78,8 @@ TempDir::TempDir() : path_(MakeTempFolder("kv-dir")) {}
 
 TempDir::~TempDir() {
   std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(path_, ec); it != fs::recursive_directory_iterator(); ++it) {
+  for (auto it = fs::recursive_directory_iterator(path_, ec); it != fs::recursive_directory_iterator();
+       ++it) {
     fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   }
   fs::remove_all(path_, ec);

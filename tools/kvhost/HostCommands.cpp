@@ -16,7 +16,8 @@ int Init(const std::vector<std::string>& args) {
 }
 
 int Drive(const std::vector<std::string>& args) {
-  if (args.size() < 2 || args.size() > 3 || args[0].size() != 1 || !std::isalpha(static_cast<unsigned char>(args[0][0]))) {
+  if (args.size() < 2 || args.size() > 3 || args[0].size() != 1 ||
+      !std::isalpha(static_cast<unsigned char>(args[0][0]))) {
     return Usage("drive");
   }
   if (!kv::host::DriveTypeFromName(args[1])) {
@@ -32,8 +33,8 @@ int Drive(const std::vector<std::string>& args) {
 }
 
 const KvhostCommand init("init", "init                       create the prefix with its defaults", Init);
-const KvhostCommand drive("drive", "drive LETTER TYPE [HOSTDIR] map a drive (fixed, remote, cdrom, removable, ramdisk)",
-                          Drive);
+const KvhostCommand drive(
+    "drive", "drive LETTER TYPE [HOSTDIR] map a drive (fixed, remote, cdrom, removable, ramdisk)", Drive);
 
 }  // namespace
 }  // namespace kvhost
