@@ -34,8 +34,8 @@ class InstanceGuard {
   // Whether a lock file was opened (the semaphore handle is not null).
   bool HasHandle() const { return InstanceSemaphore >= 0; }
 
-  // The lock file of a name. Windows compares object names without regard to case, so the file
-  // name is the name in lower case.
+  // The lock file of a name: the name in lower case, so that names differing only in letter case
+  // meet in one lock whether or not the prefix's file system tells case apart.
   static std::filesystem::path LockFile(const std::filesystem::path& folder, const std::string& name);
 
  private:

@@ -160,7 +160,13 @@ bool QtUserInterface::OpenFile(FileOpenRequest& request) {
   QString start = HostPath(request.initialDir);
   if (!request.fileName.empty()) {
     const QString proposed = HostPath(request.fileName);
-    start = proposed.isEmpty() ? start + "/" + Q(request.fileName) : proposed;
+    if (!proposed.isEmpty()) {
+      start = proposed;
+    } else {
+      // A bare name goes into the initial folder; without one the dialog's own folder takes it,
+      // not the root of the host.
+      start = start.isEmpty() ? Q(request.fileName) : start + "/" + Q(request.fileName);
+    }
   }
   const QString chosen =
       QFileDialog::getOpenFileName(DialogParent(), Q(request.title), start, QtFilter(request.filter));

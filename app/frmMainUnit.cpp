@@ -285,9 +285,9 @@ void TfrmMain::FormShow() {
   LoadAppInfo();
   LoadUpdateNotice();
   BuildStepList();
-  // False: no keys (the run will find nothing to do), or the checks failed and the program is
-  // already terminating. Nothing more to say either way.
-  if (!LoadUpdateKeys()) return;
+  // Last, so its answer changes nothing here: false means no keys (the run will find nothing to
+  // do) or failed checks (the program is already terminating), and neither needs a word more.
+  LoadUpdateKeys();
 }
 
 void TfrmMain::FormDestroy() {

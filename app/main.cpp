@@ -28,15 +28,6 @@ void KeepToolkitQuiet(QtMsgType type, const QMessageLogContext&, const QString& 
   if (type == QtCriticalMsg || type == QtFatalMsg) std::cerr << message.toStdString() << std::endl;
 }
 
-// The package the program reads for its life; no package afterwards.
-class CurrentPackageScope {
- public:
-  explicit CurrentPackageScope(const kv::PackageSource& package) { kv::SetCurrentPackage(&package); }
-  ~CurrentPackageScope() { kv::SetCurrentPackage(nullptr); }
-  CurrentPackageScope(const CurrentPackageScope&) = delete;
-  CurrentPackageScope& operator=(const CurrentPackageScope&) = delete;
-};
-
 // The package named on the command line, else the one the program carries; nullptr with the
 // error shown when there is none or it cannot be read.
 std::unique_ptr<kv::PackageSource> OpenProgramPackage(const kv::CommandLine& commandLine) {
@@ -84,7 +75,7 @@ int main(int argc, char** argv) {
 
   const std::unique_ptr<kv::PackageSource> package = OpenProgramPackage(commandLine);
   if (!package) return kv::kExitNoPackage;
-  const CurrentPackageScope packageScope(*package);
+  const kv::CurrentPackageScope packageScope(*package);
 
   std::optional<kv::ReportLog> log;
   if (commandLine.logFile) {

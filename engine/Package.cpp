@@ -11,6 +11,7 @@
 #include <iterator>
 #include <ostream>
 
+#include "platform/FileUtils.h"
 #include "platform/Messages.h"
 #include "platform/RtfReader.h"
 #include "platform/Text.h"
@@ -175,9 +176,7 @@ void LoadRichTextFromStream(RichTextControl& control, std::istream& stream) {
 }
 
 bool SetFileModifiedTime(const std::string& fileName, win::FileTime time) {
-  const win::DWORD attributes = win::GetFileAttributes(fileName);
-  if (attributes == win::INVALID_FILE_ATTRIBUTES || (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0)
-    return false;
+  if (!IsExistingFile(fileName)) return false;
   auto file = win::File::Create(fileName, win::GENERIC_READ | win::GENERIC_WRITE, 0, win::OPEN_EXISTING);
   if (!file) {
     const win::DWORD code = win::GetLastError();

@@ -85,6 +85,15 @@ class MemoryPackage : public PackageSource {
 void SetCurrentPackage(const PackageSource* package);
 const PackageSource* CurrentPackage();
 
+// Makes a package the current one for the scope's life; no package afterwards.
+class CurrentPackageScope {
+ public:
+  explicit CurrentPackageScope(const PackageSource& package) { SetCurrentPackage(&package); }
+  ~CurrentPackageScope() { SetCurrentPackage(nullptr); }
+  CurrentPackageScope(const CurrentPackageScope&) = delete;
+  CurrentPackageScope& operator=(const CurrentPackageScope&) = delete;
+};
+
 // A record built at zlib's best level.
 std::vector<std::uint8_t> MakeRecord(std::string_view content, win::FileTime time);
 
@@ -110,8 +119,7 @@ using RecordSink = std::function<void(const std::uint8_t*, std::size_t)>;
 // never handed to the sink; they are inflated only to check the stream to its end, so damage is
 // found even where it makes the content longer, and the sink may have had part of the content
 // when the error comes.
-RecordHeader InflateRecord(std::span<const std::uint8_t> record,
-                           const std::function<void(const std::uint8_t*, std::size_t)>& sink);
+RecordHeader InflateRecord(std::span<const std::uint8_t> record, const RecordSink& sink);
 // The same, calling onHeader with the header before the first piece of content.
 RecordHeader InflateRecord(std::span<const std::uint8_t> record,
                            const std::function<void(const RecordHeader&)>& onHeader, const RecordSink& sink);

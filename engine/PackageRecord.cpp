@@ -6,6 +6,7 @@
 #include <limits>
 #include <string>
 
+#include "engine/LittleEndian.h"
 #include "engine/Package.h"
 
 namespace kv {
@@ -16,16 +17,6 @@ constexpr std::size_t kHeaderSize = 16;
 // zlib counts input in 32-bit units; a larger record is fed in slices.
 constexpr std::size_t kMaxInputSlice = std::size_t{1} << 30;
 constexpr std::size_t kMinDrainBuffer = 4096;
-
-std::uint64_t ReadLe64(const std::uint8_t* p) {
-  std::uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
-
-void WriteLe64(std::uint8_t* p, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 std::string ZlibText(const z_stream& z, int rc) {
   if (z.msg != nullptr) return z.msg;
@@ -146,8 +137,7 @@ RecordHeader InflateRecord(std::span<const std::uint8_t> record,
   return header;
 }
 
-RecordHeader InflateRecord(std::span<const std::uint8_t> record,
-                           const std::function<void(const std::uint8_t*, std::size_t)>& sink) {
+RecordHeader InflateRecord(std::span<const std::uint8_t> record, const RecordSink& sink) {
   return InflateRecord(record, nullptr, sink);
 }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <filesystem>
 
+#include "engine/LittleEndian.h"
 #include "engine/Package.h"
 #include "platform/MappedFile.h"
 #include "platform/PeImage.h"
@@ -11,12 +12,6 @@
 namespace kv {
 
 namespace {
-
-std::uint64_t ReadLe64(const std::uint8_t* p) {
-  std::uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
 
 // The named RT_RCDATA resources of a mapped PE image, each name once (the first language wins,
 // as a lookup without language finds it).
@@ -75,10 +70,8 @@ std::atomic<const PackageSource*> currentPackage{nullptr};
 std::array<std::uint8_t, kPackageTrailerSize> MakePackageTrailer(const PackageTrailer& trailer) {
   std::array<std::uint8_t, kPackageTrailerSize> bytes{};
   std::copy(kPackageTrailerMagic.begin(), kPackageTrailerMagic.end(), bytes.begin());
-  for (int i = 0; i < 8; ++i) {
-    bytes[8 + i] = static_cast<std::uint8_t>(trailer.imageOffset >> (8 * i));
-    bytes[16 + i] = static_cast<std::uint8_t>(trailer.imageSize >> (8 * i));
-  }
+  WriteLe64(bytes.data() + 8, trailer.imageOffset);
+  WriteLe64(bytes.data() + 16, trailer.imageSize);
   return bytes;
 }
 

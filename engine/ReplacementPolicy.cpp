@@ -14,6 +14,14 @@ namespace {
 // Copies source to a new file beside target and renames it over target. The last error is left
 // set on failure, and no file of the attempt remains.
 bool CopyThroughSibling(const std::string& source, const std::string& target) {
+  // A partly written copy (a full disk) or one that could not take the target's place must not stay
+  // behind; it carries the source's attributes, and a read-only one could not be removed.
+  const auto discard = [](const std::string& sibling, win::DWORD error) {
+    win::SetFileAttributes(sibling, win::FILE_ATTRIBUTE_NORMAL);
+    win::DeleteFile(sibling);
+    win::SetLastError(error);
+    return false;
+  };
   const std::string stem = ExtractFilePath(target) + "~" + ExtractFileName(target);
   // A leftover of an interrupted earlier attempt is not ours to remove: take the next name.
   constexpr int kNames = 100;
@@ -23,19 +31,10 @@ bool CopyThroughSibling(const std::string& source, const std::string& target) {
     if (!win::CopyFile(source, sibling, true)) {
       const win::DWORD error = win::GetLastError();
       if (error == win::ERROR_FILE_EXISTS) continue;  // made meanwhile by someone else
-      // A partly written copy (a full disk) must not stay behind.
-      win::SetFileAttributes(sibling, win::FILE_ATTRIBUTE_NORMAL);
-      win::DeleteFile(sibling);
-      win::SetLastError(error);
-      return false;
+      return discard(sibling, error);
     }
     if (win::MoveFileEx(sibling, target, win::MOVEFILE_REPLACE_EXISTING)) return true;
-    const win::DWORD error = win::GetLastError();
-    // The copy carries the source's attributes; a read-only one could not be removed.
-    win::SetFileAttributes(sibling, win::FILE_ATTRIBUTE_NORMAL);
-    win::DeleteFile(sibling);
-    win::SetLastError(error);
-    return false;
+    return discard(sibling, win::GetLastError());
   }
   win::SetLastError(win::ERROR_FILE_EXISTS);
   return false;

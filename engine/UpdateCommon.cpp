@@ -163,10 +163,7 @@ std::string TdmUpdateCommon::NewTempFileName(const std::string& prefix) {
   for (std::uint32_t attempt = 0; attempt < kTempNumberBound; ++attempt) {
     name = folder + prefix + std::to_string(number) + ".tmp";
     const std::string key = text::ToUpper(name);
-    const win::DWORD attributes = win::GetFileAttributes(name);
-    const bool folder =
-        attributes != win::INVALID_FILE_ATTRIBUTES && (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (!tempNames_.contains(key) && !folder) {
+    if (!tempNames_.contains(key) && !IsExistingFolder(name)) {
       if (IsExistingFile(name)) DeleteFileReported(name);  // a stale file of an earlier run
       tempNames_.insert(key);
       return name;

@@ -2,21 +2,17 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 
 #include "platform/Errors.h"
 #include "platform/Messages.h"
+#include "platform/VersionResource.h"
 
 namespace kv {
 
 namespace {
 
 std::string TranslationCode(const win::VersionResource& info) {
-  if (info.translations.empty()) return {};
-  const std::uint32_t t = info.translations.front();
-  char code[9];
-  std::snprintf(code, sizeof code, "%04X%04X", t & 0xFFFF, t >> 16);
-  return code;
+  return info.translations.empty() ? std::string() : win::TranslationKey(info.translations.front());
 }
 
 std::string ToText(const RegistryValue& value) {

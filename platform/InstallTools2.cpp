@@ -9,6 +9,7 @@
 #include "platform/FileUtils.h"
 #include "platform/Messages.h"
 #include "platform/Text.h"
+#include "platform/VersionResource.h"
 
 namespace kv {
 
@@ -16,6 +17,11 @@ namespace {
 
 constexpr const char* kSharedDllsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 constexpr std::uint32_t kTempNumberMask = (1u << 25) - 1;
+
+// The text of a move that could not be made, shown above the system's message.
+std::string CannotMoveText(const std::string& source, const std::string& target) {
+  return "Cannot move : \r\n" + source + " to" + "\r\n" + target;
+}
 
 std::string ThreeDigits(int i) {
   char digits[8];
@@ -58,13 +64,6 @@ win::RegKey OpenSharedKey() {
   return key;
 }
 
-// A string value (REG_SZ) of an open key; nullopt when it is missing or of another type.
-std::optional<std::string> ReadRegString(const win::RegKey& key, const std::string& name) {
-  win::RegValue value;
-  if (key.QueryValue(name, value) != win::ERROR_SUCCESS || value.type != win::REG_SZ) return std::nullopt;
-  return value.AsString();
-}
-
 std::optional<std::int64_t> ParseCountText(const std::string& text) {
   const std::string t = text::Trim(text);
   if (t.empty() || t.size() > 10) return std::nullopt;
@@ -77,34 +76,36 @@ std::optional<std::int64_t> ParseCountText(const std::string& text) {
   return n;
 }
 
-// Reads the count in the type it is stored in; anything unreadable gives the fallback as a number.
-SharedCount ReadSharedCount(const win::RegKey& key, const std::string& name, std::int64_t fallback) {
+// The count in the type it is stored in; nullopt when there is no such value. A value that cannot
+// be read, or not as a count, gives the fallback as a number.
+std::optional<SharedCount> ReadSharedCount(const win::RegKey& key, const std::string& name,
+                                           std::int64_t fallback) {
   win::RegValue value;
-  if (key.QueryValue(name, value) != win::ERROR_SUCCESS) return {fallback, CountType::Number};
+  const win::DWORD rc = key.QueryValue(name, value);
+  if (rc == win::ERROR_FILE_NOT_FOUND) return std::nullopt;
+  if (rc != win::ERROR_SUCCESS) return SharedCount{fallback, CountType::Number};
   switch (value.type) {
     case win::REG_SZ:
-      if (const auto text = ReadRegString(key, name)) {
-        if (const auto n = ParseCountText(*text)) return {*n, CountType::Text};
-      }
+      if (const auto n = ParseCountText(value.AsString())) return SharedCount{*n, CountType::Text};
       break;
     case win::REG_BINARY:
       if (!value.data.empty() && value.data.size() <= 4) {
         std::uint32_t n = 0;
         for (std::size_t i = value.data.size(); i-- > 0;) n = (n << 8) | value.data[i];
-        return {static_cast<std::int32_t>(n), CountType::Binary};
+        return SharedCount{static_cast<std::int32_t>(n), CountType::Binary};
       }
       break;
     case win::REG_DWORD:
       if (value.data.size() == 4) {
         const std::uint32_t n = value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
                                 (static_cast<std::uint32_t>(value.data[3]) << 24);
-        return {static_cast<std::int32_t>(n), CountType::Number};
+        return SharedCount{static_cast<std::int32_t>(n), CountType::Number};
       }
       break;
     default:
       break;
   }
-  return {fallback, CountType::Number};
+  return SharedCount{fallback, CountType::Number};
 }
 
 void WriteSharedCount(win::RegKey& key, const std::string& name, const SharedCount& c) {
@@ -197,8 +198,7 @@ TWindowsInstaller::Seams& TWindowsInstaller::TheSeams() {
 }
 
 std::string TWindowsInstaller::AddBackslash(const std::string& S) {
-  if (S.empty() || S.back() == '\\') return S;
-  return S + '\\';
+  return PathWithDelimiter(S);
 }
 
 std::string TWindowsInstaller::StripTrailingBackslash(const std::string& P) {
@@ -245,9 +245,9 @@ bool TWindowsInstaller::GetFileVersion(const std::string& FileName, std::uint16_
 }
 
 std::string TWindowsInstaller::GetFileVersion(const std::string& FileName) {
-  std::uint16_t v1 = 0, v2 = 0, v3 = 0, v4 = 0;
-  if (!GetFileVersion(FileName, v1, v2, v3, v4)) return "?";
-  return std::to_string(v1) + "." + std::to_string(v2) + "." + std::to_string(v3) + "." + std::to_string(v4);
+  FixedVersion version;
+  if (!GetFixedFileVersion(FileName, version)) return "?";
+  return win::FormatVersionNumbers(version.ms, version.ls);
 }
 
 bool TWindowsInstaller::GetFileWriteTime(const std::string& F, win::FileTime& time) {
@@ -337,10 +337,9 @@ std::string TWindowsInstaller::ShortPathOf(const std::string& P) {
 }
 
 void TWindowsInstaller::ScheduleReplaceAtRestart(const std::string& Source, const std::string& Target) {
-  const std::string cannotMove = "Cannot move : \r\n" + Source + " to" + "\r\n" + Target;
   if (win::GetVersion().nt) {
     if (!win::MoveFileEx(Source, Target, win::MOVEFILE_REPLACE_EXISTING | win::MOVEFILE_DELAY_UNTIL_REBOOT)) {
-      ShowLastError(cannotMove, false);
+      ShowLastError(CannotMoveText(Source, Target), false);
     }
     return;
   }
@@ -363,8 +362,7 @@ void TWindowsInstaller::ScheduleReplaceAtRestart(const std::string& Source, cons
     throw;
   }
   if (!win::DeleteFile(wininit)) FileDeleteError(wininit, false);
-  if (!win::MoveFileEx(temp, wininit, 0))
-    ShowLastError("Cannot move : \r\n" + temp + " to" + "\r\n" + wininit, false);
+  if (!win::MoveFileEx(temp, wininit, 0)) ShowLastError(CannotMoveText(temp, wininit), false);
 }
 
 void TWindowsInstaller::ReplaceTargetFile(const std::string& Source, const std::string& Target,
@@ -460,7 +458,7 @@ void TWindowsInstaller::CopyAndInstallFont(const std::string& SourceFilename, co
 
 void TWindowsInstaller::IncrementSharedCount(const std::string& Filename, bool /*AlreadyExisted*/) {
   win::RegKey key = OpenSharedKey();
-  SharedCount c = ReadSharedCount(key, Filename, 0);
+  SharedCount c = ReadSharedCount(key, Filename, 0).value_or(SharedCount{0, CountType::Number});
   if (c.count < 0) c.count = 0;
   ++c.count;
   WriteSharedCount(key, Filename, c);
@@ -468,9 +466,9 @@ void TWindowsInstaller::IncrementSharedCount(const std::string& Filename, bool /
 
 bool TWindowsInstaller::DecrementSharedCount(const std::string& Filename) {
   win::RegKey key = OpenSharedKey();
-  win::RegValue existing;
-  if (key.QueryValue(Filename, existing) == win::ERROR_FILE_NOT_FOUND) return false;
-  SharedCount c = ReadSharedCount(key, Filename, 2);
+  const auto stored = ReadSharedCount(key, Filename, 2);
+  if (!stored) return false;
+  SharedCount c = *stored;
   --c.count;
   // A stored count of zero or below has no user left either: the value goes.
   if (c.count <= 0) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "platform/Errors.h"
+#include "platform/FileUtils.h"
 #include "platform/InstallTools2.h"
 #include "platform/Messages.h"
 #include "platform/Text.h"
@@ -16,11 +17,6 @@ namespace {
 bool IsNt(win::DWORD major, win::DWORD minor) {
   const win::OsVersion v = win::GetVersion();
   return v.nt && v.major == major && v.minor == minor;
-}
-
-bool IsFolder(const std::string& path) {
-  const win::DWORD attributes = win::GetFileAttributes(path);
-  return attributes != win::INVALID_FILE_ATTRIBUTES && (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 // A COM failure as the system's error for that result.
@@ -123,16 +119,16 @@ std::string TWindowsInstaller::GetProgramsPath() {
     const std::uint16_t language = win::GetSystemDefaultLangID();
     const auto localised = [&](const char* windows, const char* winnt) {
       path = windows;
-      if (!IsFolder(path)) path = winnt;
+      if (!IsExistingFolder(path)) path = winnt;
     };
     if (std::find(kGerman.begin(), kGerman.end(), language) != kGerman.end()) {
       localised("C:\\Windows\\Programme", "C:\\WinNT\\Programme");
     } else if (std::find(kItalian.begin(), kItalian.end(), language) != kItalian.end()) {
       localised("C:\\Windows\\programmi", "C:\\WinNT\\programmi");
     }
-    if (!IsFolder(path)) path = "C:\\Windows\\Program files";
-    if (!IsFolder(path)) path = "C:\\WinNT\\Program files";
-    if (!IsFolder(path)) path.clear();
+    if (!IsExistingFolder(path)) path = "C:\\Windows\\Program files";
+    if (!IsExistingFolder(path)) path = "C:\\WinNT\\Program files";
+    if (!IsExistingFolder(path)) path.clear();
   }
   return AddBackslash(path);
 }
@@ -208,8 +204,8 @@ bool TWindowsInstaller::IsRunningInsideTSSession() {
 }
 
 int TWindowsInstaller::GetTSESessionID() {
+  // Never inside a session on the 9x family, so the lookup below runs on NT only.
   if (!IsRunningInsideTSSession()) return 0;
-  if (!win::GetVersion().nt) return 0;
   const auto processIdToSessionId = reinterpret_cast<win::ProcessIdToSessionIdFunction>(
       win::GetProcAddress(win::GetModuleHandle("kernel32.dll"), "ProcessIdToSessionId"));
   if (processIdToSessionId == nullptr) throw Error("API CALL ERROR");

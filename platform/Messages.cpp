@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/Errors.h"
+#include "platform/VersionResource.h"
 
 namespace kv {
 
@@ -148,10 +149,7 @@ std::string GetFileVersionString(const std::string& fileName) {
   const auto info = win::GetFileVersionInfo(fileName);
   if (!info) return "?";
   if (info->translations.empty()) return "?";  // a resource without translation table reads as none
-  const std::uint32_t t = info->translations.front();
-  char code[9];
-  std::snprintf(code, sizeof code, "%04X%04X", t & 0xFFFF, t >> 16);
-  return info->QueryString(code, "FileVersion").value_or("");
+  return info->QueryString(win::TranslationKey(info->translations.front()), "FileVersion").value_or("");
 }
 
 void ArrangeButtons(ButtonPanel& panel) {

@@ -134,16 +134,19 @@ struct PeWriter::Layout {
   std::uint64_t fileSize = 0;
 };
 
+std::span<const std::uint8_t> PeWriter::Resource::Data() const {
+  if (const auto* owned = std::get_if<std::vector<std::uint8_t>>(&bytes)) return *owned;
+  return std::get<std::span<const std::uint8_t>>(bytes);
+}
+
 void PeWriter::Add(const ResourceId& type, const ResourceId& id, std::uint16_t language,
                    std::vector<std::uint8_t> data) {
-  Resource r{type, id, language, std::move(data), {}};
-  r.data = r.owned;
-  resources_.push_back(std::move(r));
+  resources_.push_back(Resource{type, id, language, std::move(data)});
 }
 
 void PeWriter::AddView(const ResourceId& type, const ResourceId& id, std::uint16_t language,
                        std::span<const std::uint8_t> data) {
-  resources_.push_back(Resource{type, id, language, {}, data});
+  resources_.push_back(Resource{type, id, language, data});
 }
 
 PeWriter::Layout PeWriter::Plan() const {
@@ -207,7 +210,7 @@ PeWriter::Layout PeWriter::Plan() const {
   for (const Keyed& k : sorted) {
     end = AlignUp(end, 8);
     layout.dataOffsets.push_back(kSizeOfHeaders + end);
-    end += k.resource->data.size();
+    end += k.resource->Data().size();
     layout.order.push_back(k.resource);
   }
   layout.rsrcSize = end;
@@ -278,7 +281,7 @@ PeWriter::Layout PeWriter::Plan() const {
         Put32(h, base + idDirs[ti][gi] + 16 + 8 * li + 4, static_cast<std::uint32_t>(entry));
         Put32(h, base + entry,
               static_cast<std::uint32_t>(layout.dataOffsets[index] - kSizeOfHeaders + kRsrcRva));
-        Put32(h, base + entry + 4, static_cast<std::uint32_t>(sorted[index].resource->data.size()));
+        Put32(h, base + entry + 4, static_cast<std::uint32_t>(sorted[index].resource->Data().size()));
       }
     }
   }
@@ -300,7 +303,7 @@ void PeWriter::Emit(const Layout& layout, Sink&& sink) const {
   written = layout.head.size();
   for (std::size_t i = 0; i < layout.order.size(); ++i) {
     pad(layout.dataOffsets[i]);
-    const auto data = layout.order[i]->data;
+    const auto data = layout.order[i]->Data();
     if (!data.empty()) sink(data.data(), data.size());
     written += data.size();
   }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <iosfwd>
 #include <span>
+#include <variant>
 #include <vector>
 
 #include "platform/PeImage.h"
@@ -44,8 +45,10 @@ class PeWriter {
     ResourceId type;
     ResourceId id;
     std::uint16_t language = 0;
-    std::vector<std::uint8_t> owned;
-    std::span<const std::uint8_t> data;
+    // The bytes the writer keeps, or a view of the caller's.
+    std::variant<std::vector<std::uint8_t>, std::span<const std::uint8_t>> bytes;
+
+    std::span<const std::uint8_t> Data() const;
   };
   struct Layout;
 
@@ -54,7 +57,6 @@ class PeWriter {
   void Emit(const Layout& layout, Sink&& sink) const;
 
   PeFormat format_;
-  // A moved vector keeps its buffer, so `data` of an owned resource stays valid as this grows.
   std::vector<Resource> resources_;
 };
 

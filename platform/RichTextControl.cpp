@@ -11,8 +11,9 @@ void MemoryRichText::Clear() {
 
 void MemoryRichText::LoadDocument(const rtf::Document& document) {
   Clear();
-  for (const std::string& line : text::Split(rtf::PlainText(document), '\n')) lines_.push_back({line, 0});
-  if (rtf::PlainText(document).empty()) lines_.clear();
+  const std::string plain = rtf::PlainText(document);
+  if (plain.empty()) return;
+  for (const std::string& line : text::Split(plain, '\n')) lines_.push_back({line, 0});
 }
 
 void MemoryRichText::AppendLine(const std::string& text, int sizePoints) {

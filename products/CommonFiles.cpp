@@ -8,6 +8,7 @@
 #include "platform/FileUtils.h"
 #include "platform/Win32.h"
 #include "products/ProductLocation.h"
+#include "products/ProductTable.h"
 
 namespace kv {
 
@@ -36,23 +37,18 @@ std::string ErrorLine(const std::exception& error) {
 }  // namespace
 
 std::string CommonProgramsFolder() {
-  const std::string root = GetSuiteRootFolder();
-  if (root.empty()) return {};
-  return PathWithDelimiter(PathWithDelimiter(PathWithDelimiter(root) + "Common") + "Programs");
+  // The program path of the key Common is that folder.
+  return GetProductProgramPath(ProductKeyName(pcCommon), false);
 }
 
 bool InstallListedFiles(TdmUpdateCommon& engine, const std::string& targetFolder, bool report) {
   bool result = true;
   for (const std::string& name : *engine.FileNames) {
-    if (!IsSafeResourceFileName(name)) {
+    try {
+      ValidateResourceFileName(name);
+    } catch (const Error& refusal) {
       // The name would lead outside the folder: nothing is extracted or written for it.
-      if (report) {
-        try {
-          ValidateResourceFileName(name);
-        } catch (const std::exception& refusal) {
-          engine.ReportLine(std::string(refusal.what()) + "\r\n");
-        }
-      }
+      if (report) engine.ReportLine(std::string(refusal.what()) + "\r\n");
       result = false;
       continue;
     }

@@ -1,6 +1,7 @@
 #include "products/dmAdresses2Unit.h"
 
 #include "platform/Errors.h"
+#include "platform/FileUtils.h"
 #include "platform/InstallTools2.h"
 #include "platform/Messages.h"
 #include "platform/Win32.h"
@@ -24,8 +25,7 @@ TdmAdresses2::~TdmAdresses2() {
 }
 
 std::string TdmAdresses2::LocateAddressLibrary() {
-  const std::string program = win::GetModuleFileName();
-  return LocateAddressLibrary(program.substr(0, program.find_last_of('\\') + 1));
+  return LocateAddressLibrary(ExtractFilePath(win::GetModuleFileName()));
 }
 
 std::string TdmAdresses2::LocateAddressLibrary(const std::string& programFolder) {

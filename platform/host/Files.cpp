@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "platform/FileUtils.h"
 #include "platform/Text.h"
 #include "platform/Win32.h"
 #include "platform/host/FileTimes.h"
@@ -21,19 +22,14 @@
 namespace kv::win {
 
 namespace fs = std::filesystem;
+using host::FileTimeFromTimespec;
 using host::Prefix;
+using host::TimespecFromFileTime;
 using host::WindowsErrorFromErrno;
 
 namespace {
 
 thread_local DWORD lastError = ERROR_SUCCESS;
-
-FileTime FromTimespec(const timespec& ts) {
-  return host::FileTimeFromTimespec(ts);
-}
-timespec ToTimespec(FileTime ft) {
-  return host::TimespecFromFileTime(ft);
-}
 
 std::optional<fs::path> Map(const std::string& path) {
   return Prefix::Current().ToHost(path);
@@ -61,6 +57,11 @@ bool FailErrno(const fs::path& hostPath) {
 
 bool IsReadOnly(const struct stat& st) {
   return (st.st_mode & S_IWUSR) == 0;
+}
+
+DWORD AttributesOf(const struct stat& st) {
+  if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  return IsReadOnly(st) ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
 }
 
 // Share modes. Every open marks, with a shared lock on a byte far beyond any data, each right it
@@ -214,8 +215,7 @@ DWORD GetFileAttributes(const std::string& path) {
     FailErrno(*host);
     return INVALID_FILE_ATTRIBUTES;
   }
-  if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
-  return IsReadOnly(st) ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+  return AttributesOf(st);
 }
 
 bool SetFileAttributes(const std::string& path, DWORD attributes) {
@@ -258,19 +258,17 @@ bool CopyFile(const std::string& source, const std::string& target, bool failIfE
   if (out < 0) {
     const DWORD code = ErrorFor(errno, *to);
     ::close(in);
-    return Fail(code == ERROR_FILE_EXISTS && !failIfExists ? ERROR_ACCESS_DENIED : code);
+    return Fail(code);
   }
   if (const DWORD sharing = Share(out, RequestFor(GENERIC_WRITE, 0)); sharing != ERROR_SUCCESS) {
     ::close(in);
     ::close(out);
     return Fail(sharing);
   }
-  bool ok = ::ftruncate(out, 0) == 0 && CopyContent(in, out);
-  const int err = errno;
-  if (ok) {
-    const timespec times[2] = {{0, UTIME_OMIT}, src.st_mtim};
-    ok = ::futimens(out, times) == 0 && ::fchmod(out, src.st_mode & 07777) == 0;
-  }
+  const timespec times[2] = {{0, UTIME_OMIT}, src.st_mtim};
+  const bool ok = ::ftruncate(out, 0) == 0 && CopyContent(in, out) && ::futimens(out, times) == 0 &&
+                  ::fchmod(out, src.st_mode & 07777) == 0;
+  const int err = errno;  // of the step that failed, before the closes below can change it
   ::close(in);
   if (::close(out) != 0 && ok) return FailErrno(*to);
   if (!ok) return Fail(ErrorFor(err, *to));
@@ -312,7 +310,7 @@ bool MoveFileEx(const std::string& source, const std::string& target, DWORD flag
   }
   if (::rename(from->c_str(), to->c_str()) == 0) return true;
   if (errno != EXDEV) return FailErrno(*to);
-  if (!(flags & MOVEFILE_COPY_ALLOWED)) return Fail(17);  // ERROR_NOT_SAME_DEVICE
+  if (!(flags & MOVEFILE_COPY_ALLOWED)) return Fail(ERROR_NOT_SAME_DEVICE);
   return CopyFile(source, target, false) && DeleteFile(source);
 }
 
@@ -336,20 +334,20 @@ bool GetFileLastWriteTime(const std::string& path, FileTime& time) {
   if (!host) return false;
   struct stat st {};
   if (::stat(host->c_str(), &st) != 0) return FailErrno(*host);
-  time = FromTimespec(st.st_mtim);
+  time = FileTimeFromTimespec(st.st_mtim);
   return true;
 }
 
 bool SetFileLastWriteTime(const std::string& path, FileTime time) {
   const auto host = Map(path);
   if (!host) return false;
-  const timespec times[2] = {{0, UTIME_OMIT}, ToTimespec(time)};
+  const timespec times[2] = {{0, UTIME_OMIT}, TimespecFromFileTime(time)};
   if (::utimensat(AT_FDCWD, host->c_str(), times, 0) != 0) return FailErrno(*host);
   return true;
 }
 
 FileTime FileTimeToLocalFileTime(FileTime utc) {
-  const time_t seconds = ToTimespec(utc).tv_sec;
+  const time_t seconds = TimespecFromFileTime(utc).tv_sec;
   tm local{};
   localtime_r(&seconds, &local);
   return static_cast<FileTime>(static_cast<std::int64_t>(utc) + local.tm_gmtoff * 10000000LL);
@@ -358,7 +356,7 @@ FileTime FileTimeToLocalFileTime(FileTime utc) {
 FileTime GetSystemTimeAsFileTime() {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
-  return FromTimespec(ts);
+  return FileTimeFromTimespec(ts);
 }
 
 std::vector<FindData> FindFiles(const std::string& mask) {
@@ -367,9 +365,8 @@ std::vector<FindData> FindFiles(const std::string& mask) {
   for (char& c : m) {
     if (c == '/') c = '\\';
   }
-  const auto slash = m.find_last_of('\\');
-  const std::string folder = slash == std::string::npos ? std::string() : m.substr(0, slash + 1);
-  const std::string pattern = slash == std::string::npos ? m : m.substr(slash + 1);
+  const std::string folder = ExtractFilePath(m);
+  const std::string pattern = ExtractFileName(m);
   std::optional<fs::path> host = folder.empty() ? std::optional<fs::path>(fs::current_path()) : Map(folder);
   if (!host) return found;
   DIR* dir = ::opendir(host->c_str());
@@ -384,10 +381,8 @@ std::vector<FindData> FindFiles(const std::string& mask) {
     if (::stat((*host / name).c_str(), &st) != 0) continue;
     FindData data;
     data.name = name;
-    data.attributes = S_ISDIR(st.st_mode)
-                          ? FILE_ATTRIBUTE_DIRECTORY
-                          : (IsReadOnly(st) ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
-    data.lastWriteTime = FromTimespec(st.st_mtim);
+    data.attributes = AttributesOf(st);
+    data.lastWriteTime = FileTimeFromTimespec(st.st_mtim);
     data.size = static_cast<std::uint64_t>(st.st_size);
     found.push_back(std::move(data));
   }
@@ -489,7 +484,7 @@ bool File::Write(const void* buffer, std::size_t size) {
 }
 
 bool File::SetLastWriteTime(FileTime time) {
-  const timespec times[2] = {{0, UTIME_OMIT}, ToTimespec(time)};
+  const timespec times[2] = {{0, UTIME_OMIT}, TimespecFromFileTime(time)};
   if (::futimens(fd_, times) != 0) return Fail(WindowsErrorFromErrno(errno));
   return true;
 }

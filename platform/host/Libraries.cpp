@@ -12,6 +12,7 @@
 #include <mutex>
 #include <set>
 
+#include "platform/FileUtils.h"
 #include "platform/Text.h"
 #include "platform/Win32.h"
 #include "platform/Win32Shell.h"
@@ -108,11 +109,6 @@ std::optional<std::set<std::string>> ExportsOf(const std::string& fileName) {
   return entries;
 }
 
-bool IsFile(const std::string& path) {
-  const DWORD attributes = GetFileAttributes(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 }  // namespace
 
 unsigned SetErrorMode(unsigned mode) {
@@ -128,7 +124,7 @@ HMODULE LoadLibrary(const std::string& name) {
   const bool hasFolder = fileName.size() != name.size();
   std::string key;
   if (hasFolder) {
-    if (!IsFile(name)) {
+    if (!IsExistingFile(name)) {
       SetLastError(ERROR_MOD_NOT_FOUND);
       return 0;
     }

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -57,6 +58,22 @@ bool IsDirectory(const fs::path& p) {
 bool Exists(const fs::path& p) {
   std::error_code ec;
   return fs::exists(fs::symlink_status(p, ec));
+}
+
+template <typename Entries>
+auto FindEntry(Entries& entries, const std::string& key) {
+  return std::find_if(entries.begin(), entries.end(),
+                      [&](const auto& entry) { return text::IEquals(entry.first, key); });
+}
+
+// An existing key keeps its place and spelling; a new one goes last.
+void SetEntry(std::vector<std::pair<std::string, std::string>>& entries, const std::string& key,
+              const std::string& value) {
+  if (const auto it = FindEntry(entries, key); it != entries.end()) {
+    it->second = value;
+  } else {
+    entries.emplace_back(key, value);
+  }
 }
 
 }  // namespace
@@ -181,32 +198,25 @@ void Prefix::ReloadIniIfChanged() const {
   if (ec || (time == iniTime_ && !ini_.empty())) return;
   std::ifstream in(IniFile(), std::ios::binary);
   ini_.clear();
-  iniOrder_.clear();
   std::string line, section;
   while (std::getline(in, line)) {
     const std::string t = text::Trim(line);
     if (t.empty() || t[0] == ';' || t[0] == '#') continue;
     if (t.front() == '[' && t.back() == ']') {
       section = text::ToLower(text::Trim(t.substr(1, t.size() - 2)));
-      iniOrder_[section];
+      ini_[section];
       continue;
     }
     const auto eq = t.find('=');
     if (eq == std::string::npos) continue;
-    const std::string key = text::Trim(t.substr(0, eq));
-    const std::string value = text::Trim(t.substr(eq + 1));
-    if (!ini_[section].contains(text::ToLower(key))) iniOrder_[section].emplace_back(key, value);
-    for (auto& [k, v] : iniOrder_[section]) {
-      if (text::IEquals(k, key)) v = value;
-    }
-    ini_[section][text::ToLower(key)] = value;
+    SetEntry(ini_[section], text::Trim(t.substr(0, eq)), text::Trim(t.substr(eq + 1)));
   }
   iniTime_ = time;
 }
 
 void Prefix::WriteIni() const {
   std::ostringstream out;
-  for (const auto& [section, entries] : iniOrder_) {
+  for (const auto& [section, entries] : ini_) {
     out << "[" << section << "]\n";
     for (const auto& [k, v] : entries) out << k << "=" << v << "\n";
     out << "\n";
@@ -221,7 +231,7 @@ std::optional<std::string> Prefix::Ini(const std::string& section, const std::st
   ReloadIniIfChanged();
   const auto s = ini_.find(text::ToLower(section));
   if (s == ini_.end()) return std::nullopt;
-  const auto k = s->second.find(text::ToLower(key));
+  const auto k = FindEntry(s->second, key);
   if (k == s->second.end()) return std::nullopt;
   return k->second;
 }
@@ -234,17 +244,7 @@ std::string Prefix::Ini(const std::string& section, const std::string& key,
 void Prefix::SetIni(const std::string& section, const std::string& key, const std::string& value) {
   std::lock_guard lock(mutex_);
   ReloadIniIfChanged();
-  const std::string s = text::ToLower(section);
-  auto& entries = iniOrder_[s];
-  bool found = false;
-  for (auto& [k, v] : entries) {
-    if (text::IEquals(k, key)) {
-      v = value;
-      found = true;
-    }
-  }
-  if (!found) entries.emplace_back(key, value);
-  ini_[s][text::ToLower(key)] = value;
+  SetEntry(ini_[text::ToLower(section)], key, value);
   WriteIni();
 }
 

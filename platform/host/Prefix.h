@@ -54,10 +54,13 @@ class Prefix {
   void ReloadIniIfChanged() const;
   void WriteIni() const;
 
+  using IniEntries = std::vector<std::pair<std::string, std::string>>;
+
   std::filesystem::path root_;
   mutable std::mutex mutex_;
-  mutable std::map<std::string, std::map<std::string, std::string>> ini_;  // lower-case keys
-  mutable std::map<std::string, std::vector<std::pair<std::string, std::string>>> iniOrder_;
+  // The sections under their lower-case names; the entries in file order, so that a rewrite keeps
+  // it, their names compared without regard to case.
+  mutable std::map<std::string, IniEntries> ini_;
   mutable std::filesystem::file_time_type iniTime_{};
 };
 

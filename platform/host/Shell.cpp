@@ -1,6 +1,5 @@
 // The shell's file operations on the host: deleting, copying and moving lists of files and masks.
-#include <functional>
-
+#include "platform/FileUtils.h"
 #include "platform/Win32.h"
 
 namespace kv::win {
@@ -21,11 +20,6 @@ std::vector<std::string> SplitList(const std::string& list) {
   return items;
 }
 
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.find_last_of('\\');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 bool DeleteTree(const std::string& path) {
   for (const FindData& entry : FindFiles(path + "\\*")) {
     const std::string child = path + "\\" + entry.name;
@@ -43,7 +37,7 @@ bool DeleteTree(const std::string& path) {
 std::vector<std::pair<std::string, DWORD>> Expand(const std::string& from) {
   std::vector<std::pair<std::string, DWORD>> entries;
   for (const std::string& source : SplitList(from)) {
-    const std::string folder = FolderOf(source);
+    const std::string folder = ExtractFilePath(source);
     for (const FindData& f : FindFiles(source)) entries.emplace_back(folder + f.name, f.attributes);
   }
   return entries;
@@ -59,7 +53,6 @@ int SHFileOperation(ShFileOperation& operation) {
   for (const auto& [path, attributes] : entries) {
     bool ok = true;
     const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    const std::string name = path.substr(path.find_last_of('\\') + 1);
     switch (operation.func) {
       case FO_DELETE:
         ok = folder ? DeleteTree(path) : (SetFileAttributes(path, FILE_ATTRIBUTE_NORMAL) && DeleteFile(path));
@@ -69,10 +62,8 @@ int SHFileOperation(ShFileOperation& operation) {
       case FO_RENAME: {
         if (targets.empty()) return static_cast<int>(ERROR_INVALID_PARAMETER);
         std::string target = targets.front();
-        const DWORD targetAttributes = GetFileAttributes(target);
-        if (operation.func != FO_RENAME && targetAttributes != INVALID_FILE_ATTRIBUTES &&
-            (targetAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-          target += (target.back() == '\\' ? "" : "\\") + name;
+        if (operation.func != FO_RENAME && IsExistingFolder(target)) {
+          target = PathWithDelimiter(target) + ExtractFileName(path);
         }
         if (operation.func == FO_COPY) {
           ok = !folder && CopyFile(path, target, false);

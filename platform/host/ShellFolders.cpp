@@ -20,6 +20,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/FileUtils.h"
 #include "platform/Text.h"
 #include "platform/Win32.h"
 #include "platform/Win32Shell.h"
@@ -70,11 +71,6 @@ std::optional<std::string> SpecialFolder(int csidl) {
   }
 }
 
-bool IsFolder(const std::string& path) {
-  const DWORD attributes = GetFileAttributes(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 bool CopyToBuffer(const std::string& text, char* buffer) {
   if (text.size() >= MAX_PATH) return false;
   std::memcpy(buffer, text.c_str(), text.size() + 1);
@@ -110,7 +106,7 @@ HRESULT SHGetFolderPath(std::uintptr_t /*window*/, int folder, std::uintptr_t /*
   const auto known = SpecialFolder(folder & 0xFF);
   if (!known) return E_INVALIDARG;
   if (known->empty()) return E_FAIL;
-  if (!IsFolder(*known)) {
+  if (!IsExistingFolder(*known)) {
     if ((folder & CSIDL_FLAG_CREATE) == 0) return S_FALSE;
     const auto host = Prefix::Current().ToHost(*known);
     if (!host) return LastErrorResult();
@@ -125,7 +121,7 @@ HRESULT SHGetFolderPath(std::uintptr_t /*window*/, int folder, std::uintptr_t /*
 HRESULT SHGetSpecialFolderLocation(std::uintptr_t /*window*/, int folder, ItemIdList& list) {
   const auto known = SpecialFolder(folder & 0xFF);
   if (!known) return E_INVALIDARG;
-  if (known->empty() || !IsFolder(*known)) return E_FAIL;
+  if (known->empty() || !IsExistingFolder(*known)) return E_FAIL;
   list.path = *known;
   return S_OK;
 }

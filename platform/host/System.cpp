@@ -9,8 +9,10 @@
 #include <fstream>
 #include <map>
 
+#include "platform/FileUtils.h"
 #include "platform/Text.h"
 #include "platform/Win32.h"
+#include "platform/Win32Shell.h"
 #include "platform/host/Prefix.h"
 
 namespace kv::win {
@@ -105,23 +107,20 @@ std::string GetModuleFileName() {
 }
 
 std::string SearchLibrary(const std::string& name) {
-  if (name.find('\\') != std::string::npos || name.find('/') != std::string::npos ||
-      name.find(':') != std::string::npos) {
-    return name;
-  }
-  std::string program = GetModuleFileName();
-  program = program.substr(0, program.find_last_of('\\') + 1);
-  for (const std::string& folder : {program, GetSystemDirectory() + "\\", GetWindowsDirectory() + "\\"}) {
+  if (name.find_first_of("\\/:") != std::string::npos) return name;
+  // An empty folder setting names no folder (not the working folder).
+  for (const std::string& folder :
+       {ExtractFilePath(GetModuleFileName()), PathWithDelimiter(GetSystemDirectory()),
+        PathWithDelimiter(GetWindowsDirectory())}) {
     if (folder.empty()) continue;
     const std::string candidate = folder + name;
-    const DWORD attributes = GetFileAttributes(candidate);
-    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (IsExistingFile(candidate)) {
       // Report the name as it is spelled on disk.
       if (const auto host = Prefix::Current().ToHost(candidate)) return Prefix::Current().ToWindows(*host);
       return candidate;
     }
   }
-  SetLastError(126);  // ERROR_MOD_NOT_FOUND
+  SetLastError(ERROR_MOD_NOT_FOUND);
   return {};
 }
 

@@ -62,13 +62,11 @@ namespace kv::win {
 
 std::optional<VersionResource> GetFileVersionInfo(const std::string& path) {
   if (path.empty()) return host::BuiltVersionResource();
-  std::string windowsPath = path;
-  if (path.find_first_of("\\/:") == std::string::npos) {
-    windowsPath = SearchLibrary(path);
-    if (windowsPath.empty()) {
-      SetLastError(ERROR_FILE_NOT_FOUND);
-      return std::nullopt;
-    }
+  // A name with a folder comes back as it is; a bare one is searched as a library.
+  const std::string windowsPath = SearchLibrary(path);
+  if (windowsPath.empty()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return std::nullopt;
   }
   if (text::IEquals(windowsPath, GetModuleFileName())) return host::BuiltVersionResource();
   const auto hostPath = host::Prefix::Current().ToHost(windowsPath);

@@ -2,23 +2,21 @@
 // module that an update of the main product needs before anything is changed.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <optional>
 
 #include "engine/Package.h"
 #include "engine/PreflightChecks.h"
 #include "engine/UpdateCommon.h"
-#include "platform/PeWriter.h"
 #include "platform/Text.h"
 #include "platform/VersionResource.h"
 #include "platform/Win32.h"
+#include "tests/support/PeFixtures.h"
 #include "tests/support/ScriptedUi.h"
 #include "tests/support/TempPrefix.h"
 
 namespace kv {
 namespace {
 
-namespace fs = std::filesystem;
 using test::ScriptedUi;
 using test::TempPrefix;
 
@@ -59,12 +57,7 @@ void WriteLibrary(const TempPrefix& prefix, const std::string& path,
     version.translations = {0x04E4040C};
     version.stringTables = {{win::TranslationKey(0x04E4040C), {{"FileVersion", *fileVersion}}}};
   }
-  PeWriter writer;
-  writer.Add(ResourceId(std::uint32_t{win::RT_VERSION}), ResourceId(std::uint32_t{win::VS_VERSION_INFO}),
-             0x040C, win::BuildVersionResource(version));
-  const fs::path host = prefix.Host(path);
-  fs::create_directories(host.parent_path());
-  writer.WriteFile(host);
+  test::WritePeWithVersion(prefix, path, version);
 }
 
 std::string Warning(const std::string& components, const std::string& version) {

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <optional>
@@ -14,6 +12,7 @@
 #include "platform/Errors.h"
 #include "platform/Messages.h"
 #include "platform/Win32.h"
+#include "tests/support/HolderProcess.h"
 #include "tests/support/PeFixtures.h"
 #include "tests/support/ScriptedUi.h"
 #include "tests/support/TempPrefix.h"
@@ -74,44 +73,6 @@ std::string ComposedCopyError(const std::string& source, const std::string& targ
   return "Source: " + source + "\r\nTarget: " + target +
          "\r\n\r\nError: Erreur système.  Code : " + std::to_string(code) + ".\r\n" + SystemErrorText(code);
 }
-
-// A child process holding the file open exclusively until the guard ends.
-class HolderProcess {
- public:
-  explicit HolderProcess(const std::string& path) {
-    int ready[2], stop[2];
-    EXPECT_EQ(pipe(ready), 0);
-    EXPECT_EQ(pipe(stop), 0);
-    pid_ = fork();
-    if (pid_ == 0) {
-      auto file = win::File::Create(path, win::GENERIC_READ | win::GENERIC_WRITE, 0, win::OPEN_EXISTING);
-      const char ok = file ? '1' : '0';
-      (void)!write(ready[1], &ok, 1);
-      char c;
-      (void)!read(stop[0], &c, 1);
-      _exit(0);
-    }
-    char ok = '0';
-    EXPECT_EQ(read(ready[0], &ok, 1), 1);
-    EXPECT_EQ(ok, '1') << "the child could not hold " << path;
-    stop_ = stop[1];
-    close(ready[0]);
-    close(ready[1]);
-    close(stop[0]);
-  }
-  ~HolderProcess() {
-    (void)!write(stop_, "x", 1);
-    close(stop_);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-  }
-  HolderProcess(const HolderProcess&) = delete;
-  HolderProcess& operator=(const HolderProcess&) = delete;
-
- private:
-  pid_t pid_ = -1;
-  int stop_ = -1;
-};
 
 class Policy : public ::testing::Test {
  protected:
@@ -412,7 +373,8 @@ TEST_F(Policy, ATargetInUseFailsWithTheSharingViolation) {
   WriteVersioned(prefix, kTarget, {1, 0, 0, 0}, kInstalledTime);
   WriteVersioned(prefix, kSource, {1, 1, 0, 0}, kPackagedTime);
   const std::string installed = prefix.ReadFile(kTarget);
-  HolderProcess holder(kTarget);
+  test::HolderProcess holder(kTarget);
+  ASSERT_TRUE(holder.Holding()) << "the child could not hold " << kTarget;
 
   EXPECT_EQ(engine.ReplaceFileByVersion(kSource, kTarget, true, false), UpdateOutcome::Failed);
   EXPECT_EQ(Texts(report), CopyLines(kSource, kTarget)) << "no error line";

@@ -18,15 +18,6 @@ namespace {
 using test::ScriptedUi;
 using test::TempPrefix;
 
-// Makes a package the current one for the guard's life.
-class CurrentPackageGuard {
- public:
-  explicit CurrentPackageGuard(const PackageSource& package) { SetCurrentPackage(&package); }
-  ~CurrentPackageGuard() { SetCurrentPackage(nullptr); }
-  CurrentPackageGuard(const CurrentPackageGuard&) = delete;
-  CurrentPackageGuard& operator=(const CurrentPackageGuard&) = delete;
-};
-
 std::vector<std::string> Texts(const MemoryRichText& control) {
   std::vector<std::string> texts;
   for (const auto& line : control.Lines()) texts.push_back(line.text);
@@ -69,7 +60,7 @@ TEST_P(LoadResourceLinesTest, DecodesAndSplitsTheText) {
   TempPrefix prefix;
   MemoryPackage package;
   package.Add("UPDATES.TXT", GetParam().bytes, 133000000000000000ULL);
-  CurrentPackageGuard current(package);
+  CurrentPackageScope current(package);
   TdmUpdateCommon engine;
   std::vector<std::string> lines = {"left over"};
   EXPECT_EQ(engine.LoadResourceLines("Updates.txt", lines), static_cast<int>(GetParam().lines.size()));
@@ -101,7 +92,7 @@ TEST(LoadResourceLines, AMissingResourceGivesZeroAndAnEmptyList) {
   TempPrefix prefix;
   MemoryPackage package;
   package.Add("AppInfo1.txt", "Fichiers communs", 0);
-  CurrentPackageGuard current(package);
+  CurrentPackageScope current(package);
   TdmUpdateCommon engine;
   std::vector<std::string> lines = {"left over"};
   EXPECT_EQ(engine.LoadResourceLines("Steps.txt", lines), 0);
@@ -113,7 +104,7 @@ TEST(LoadResourceRichText, LoadsTheNoticeAndAnswersItsLineCount) {
   MemoryPackage package;
   package.Add("UPDATEINFO.TXT",
               "{\\rtf1\\ansi\\ansicpg1252 Premi\\'e8re ligne\\par Deuxi\\'e8me ligne\\par Fin}", 0);
-  CurrentPackageGuard current(package);
+  CurrentPackageScope current(package);
   TdmUpdateCommon engine;
   MemoryRichText control;
   control.AppendLine("old", 0);

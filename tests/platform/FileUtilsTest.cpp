@@ -158,12 +158,6 @@ TEST(FileUtils, WriteRegistryValueKeepsAnIntegerAnInteger) {
   EXPECT_THROW(WriteRegistryValue(win::HKEY_LOCAL_MACHINE, key, "N", false, RegistryValue("douze")), Error);
 }
 
-}  // namespace
-}  // namespace kv
-
-namespace kv {
-namespace {
-
 win::VersionResource FirebirdClientVersion() {
   win::VersionResource v;
   v.hasFixedInfo = true;

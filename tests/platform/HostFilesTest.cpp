@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "platform/Win32.h"
+#include "platform/Win32Shell.h"
 #include "platform/host/Prefix.h"
 #include "tests/support/HolderProcess.h"
 #include "tests/support/TempPrefix.h"
@@ -66,6 +67,33 @@ TEST(HostDrives, TypesComeFromThePrefix) {
   EXPECT_EQ(win::GetDriveType("\\\\s"), win::DRIVE_NO_ROOT_DIR);
   EXPECT_EQ(win::GetLogicalDrives(), (1u << 2) | (1u << 3) | (1u << 13));
   EXPECT_EQ(win::GetLogicalDriveStrings(), std::string("C:\\\0D:\\\0N:\\\0", 12));
+}
+
+TEST(HostLibrarySearch, BareNamesAreSearchedInTheSystemThenTheWindowsFolder) {
+  TempPrefix prefix;
+  prefix.WriteFile("C:\\Windows\\System32\\Both.dll", "system");
+  prefix.WriteFile("C:\\Windows\\both.dll", "windows");
+  prefix.WriteFile("C:\\Windows\\Only.dll", "windows");
+  EXPECT_EQ(win::SearchLibrary("BOTH.DLL"), "C:\\Windows\\System32\\Both.dll");
+  EXPECT_EQ(win::SearchLibrary("only.dll"), "C:\\Windows\\Only.dll");
+  EXPECT_EQ(win::SearchLibrary("C:\\Elsewhere\\x.dll"), "C:\\Elsewhere\\x.dll");
+  EXPECT_EQ(win::SearchLibrary("none.dll"), "");
+  EXPECT_EQ(win::GetLastError(), win::ERROR_MOD_NOT_FOUND);
+}
+
+TEST(HostLibrarySearch, AnEmptyFolderSettingSearchesNoFolder) {
+  TempPrefix prefix;
+  prefix.SetSystem("windows", "");
+  prefix.SetSystem("system", "");
+  // A library in the working folder is not one of the folders searched.
+  test::TempDir working;
+  std::ofstream(working.Path() / "gds32.dll") << "x";
+  const fs::path previous = fs::current_path();
+  fs::current_path(working.Path());
+  const std::string found = win::SearchLibrary("gds32.dll");
+  fs::current_path(previous);
+  EXPECT_EQ(found, "");
+  EXPECT_EQ(win::GetLastError(), win::ERROR_MOD_NOT_FOUND);
 }
 
 TEST(HostFiles, ErrorsOfMissingFilesAndFolders) {

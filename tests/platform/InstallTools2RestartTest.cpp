@@ -1,9 +1,7 @@
 // Targets in use: replaced at the next restart through a numbered copy, recorded where Windows
 // records it (or in WININIT.INI on the 9x family), and applied by `kvhost restart`.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -15,6 +13,7 @@
 #include "tests/support/ErrorText.h"
 #include "tests/support/HolderProcess.h"
 #include "tests/support/InstallerTestAccess.h"
+#include "tests/support/PackageFixtures.h"
 #include "tests/support/PeFixtures.h"
 #include "tests/support/ScriptedUi.h"
 #include "tests/support/TempPrefix.h"
@@ -59,17 +58,13 @@ struct KvhostRun {
   std::string output;
 };
 
-// Runs the kvhost built with the tests on the current prefix (KORVANE_PREFIX is inherited).
-KvhostRun Kvhost(const std::string& arguments) {
-  KvhostRun run;
-  const std::string command = std::string("'") + KV_BIN_DIR + "/kvhost' " + arguments + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, got);
-  const int status = pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+// Runs the kvhost built with the tests on the current prefix (KORVANE_PREFIX is inherited); the
+// output is all it writes, standard output then standard error.
+KvhostRun Kvhost(const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv{KV_BIN_DIR "/kvhost"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  const test::CommandResult result = test::RunProgram(argv);
+  return {result.exitCode, result.out + result.err};
 }
 
 using test::RaisedText;
@@ -100,14 +95,14 @@ TEST_F(InstallerInUse, ATargetInUseIsReplacedAtRestartThroughANumberedCopy) {
   EXPECT_EQ(PendingMoves(),
             (std::vector<std::string>{"\\??\\C:\\App\\main000.dll", "!\\??\\C:\\App\\main.dll"}));
 
-  const KvhostRun shown = Kvhost("restart --show");
+  const KvhostRun shown = Kvhost({"restart", "--show"});
   EXPECT_EQ(shown.exitCode, 0) << shown.output;
   EXPECT_EQ(shown.output,
             "pending: move C:\\App\\main000.dll -> C:\\App\\main.dll (replacing)\nrestart requested: no\n");
   EXPECT_EQ(PendingMoves().size(), 2u);  // --show changes nothing
 
   holder.Release();
-  const KvhostRun restart = Kvhost("restart");
+  const KvhostRun restart = Kvhost({"restart"});
   EXPECT_EQ(restart.exitCode, 0) << restart.output;
   EXPECT_EQ(restart.output,
             "done: move C:\\App\\main000.dll -> C:\\App\\main.dll (replacing)\nno restart was requested\n");
@@ -142,7 +137,7 @@ TEST_F(InstallerInUse, AnExclusivelyHeldTargetIsReplacedAtRestart) {
   EXPECT_EQ(PendingMoves(),
             (std::vector<std::string>{"\\??\\C:\\App\\main000.dll", "!\\??\\C:\\App\\main.dll"}));
   holder.Release();
-  EXPECT_EQ(Kvhost("restart").exitCode, 0);
+  EXPECT_EQ(Kvhost({"restart"}).exitCode, 0);
   EXPECT_EQ(VersionOf("C:\\App\\main.dll"), (FileVersionNumbers{2, 0, 0, 0}));
 }
 
@@ -197,7 +192,7 @@ TEST(KvhostRestart, AppliesEveryMoveInOrderAndClearsTheRequest) {
   ASSERT_TRUE(win::MoveFileEx("C:\\A\\three.dll", "C:\\A\\final.dll", later));
   TWindowsInstaller::RestartComputer();
 
-  const KvhostRun shown = Kvhost("restart --show");
+  const KvhostRun shown = Kvhost({"restart", "--show"});
   EXPECT_EQ(shown.output,
             "pending: move C:\\A\\one.new -> C:\\A\\one.dll (replacing)\n"
             "pending: delete C:\\A\\gone.tmp\n"
@@ -206,7 +201,7 @@ TEST(KvhostRestart, AppliesEveryMoveInOrderAndClearsTheRequest) {
             "pending: move C:\\A\\three.dll -> C:\\A\\final.dll\n"
             "restart requested: yes\n");
 
-  const KvhostRun run = Kvhost("restart");
+  const KvhostRun run = Kvhost({"restart"});
   EXPECT_EQ(run.exitCode, 1);  // one move could not be made
   EXPECT_EQ(run.output,
             "done: move C:\\A\\one.new -> C:\\A\\one.dll (replacing)\n"
@@ -222,10 +217,10 @@ TEST(KvhostRestart, AppliesEveryMoveInOrderAndClearsTheRequest) {
   EXPECT_FALSE(PendingValueExists());
   EXPECT_FALSE(fs::exists(prefix.Root() / "restart-requested"));
 
-  const KvhostRun again = Kvhost("restart");
+  const KvhostRun again = Kvhost({"restart"});
   EXPECT_EQ(again.exitCode, 0);
   EXPECT_EQ(again.output, "no pending file operations\nno restart was requested\n");
-  EXPECT_EQ(Kvhost("restart now").exitCode, 2);
+  EXPECT_EQ(Kvhost({"restart", "now"}).exitCode, 2);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -6,12 +6,14 @@
 #include "platform/Errors.h"
 #include "platform/Messages.h"
 #include "platform/host/Prefix.h"
+#include "tests/support/ErrorText.h"
 #include "tests/support/ScriptedUi.h"
 #include "tests/support/TempPrefix.h"
 
 namespace kv {
 namespace {
 
+using test::RaisedText;
 using test::ScriptedUi;
 using test::TempPrefix;
 
@@ -98,17 +100,10 @@ TEST(Messages, FileErrorsRaiseOrShowTheirTexts) {
   {
     ScriptedUi ui;
     win::SetLastError(32);
-    try {
-      FileCopyError("C:\\a.dll", "C:\\b.dll", false);
-      FAIL() << "no error raised";
-    } catch (const SilentAbort&) {
-      FAIL() << "a copy error is not silent";
-    } catch (const Error& e) {
-      EXPECT_STREQ(
-          e.what(),
-          "Ne peut pas copier le fichier :\r\nC:\\a.dll\r\nDestination :\r\nC:\\b.dll\r\nLe processus ne "
-          "peut pas accéder au fichier car ce fichier est utilisé par un autre processus.");
-    }
+    // Raised, and not silent: the text is the error's own.
+    EXPECT_EQ(RaisedText([] { FileCopyError("C:\\a.dll", "C:\\b.dll", false); }),
+              "Ne peut pas copier le fichier :\r\nC:\\a.dll\r\nDestination :\r\nC:\\b.dll\r\nLe processus ne "
+              "peut pas accéder au fichier car ce fichier est utilisé par un autre processus.");
     EXPECT_TRUE(ui.Boxes().empty());
   }
   {
@@ -216,21 +211,11 @@ TEST(Messages, RegistryStringAccessDeniedRaisesTheFrenchTexts) {
   WriteRegistryString(win::HKEY_LOCAL_MACHINE, "SOFTWARE\\Frozen", "V", "x");
   host::Prefix::Current().SetIni("registry", "deny", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Locked");
   host::Prefix::Current().SetIni("registry", "readonly", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Frozen");
-  try {
-    ReadRegistryString(win::HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked", "V");
-    FAIL() << "no error";
-  } catch (const Error& e) {
-    EXPECT_STREQ(e.what(),
-                 "Lecture d'une valeur de registre impossible : \r\nVeuillez contrôler vos droits d'accès.");
-  }
+  EXPECT_EQ(RaisedText([] { ReadRegistryString(win::HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked", "V"); }),
+            "Lecture d'une valeur de registre impossible : \r\nVeuillez contrôler vos droits d'accès.");
   EXPECT_EQ(ReadRegistryString(win::HKEY_LOCAL_MACHINE, "SOFTWARE\\Frozen", "V"), "x");
-  try {
-    WriteRegistryString(win::HKEY_LOCAL_MACHINE, "SOFTWARE\\Frozen", "V", "y");
-    FAIL() << "no error";
-  } catch (const Error& e) {
-    EXPECT_STREQ(e.what(),
-                 "Écriture d'une valeur de registre impossible : \r\nVeuillez contrôler vos droits d'accès.");
-  }
+  EXPECT_EQ(RaisedText([] { WriteRegistryString(win::HKEY_LOCAL_MACHINE, "SOFTWARE\\Frozen", "V", "y"); }),
+            "Écriture d'une valeur de registre impossible : \r\nVeuillez contrôler vos droits d'accès.");
 }
 
 }  // namespace

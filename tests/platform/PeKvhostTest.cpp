@@ -1,9 +1,6 @@
 // kvhost mkpe and kvhost version, run as programs: what one writes, the other and the readers read.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -12,6 +9,7 @@
 #include "platform/PeImage.h"
 #include "platform/VersionResource.h"
 #include "platform/Win32.h"
+#include "tests/support/PackageFixtures.h"
 #include "tests/support/TempPrefix.h"
 
 namespace kv {
@@ -19,29 +17,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int exitCode = -1;
-  std::string out;
-};
+using Result = test::CommandResult;
 
-std::string Quote(const std::string& arg) {
-  std::string q = "'";
-  for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// Runs kvhost with the test's environment (and so its KORVANE_PREFIX); standard error is dropped.
+// Runs kvhost with the test's environment (and so its KORVANE_PREFIX); out is its standard output.
 Result Kvhost(const std::vector<std::string>& args) {
-  std::string command = Quote(KV_BIN_DIR "/kvhost");
-  for (const std::string& a : args) command += " " + Quote(a);
-  Result r;
-  FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
-  if (p == nullptr) return r;
-  std::array<char, 4096> buffer{};
-  while (const std::size_t n = fread(buffer.data(), 1, buffer.size(), p)) r.out.append(buffer.data(), n);
-  const int status = pclose(p);
-  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+  std::vector<std::string> argv{KV_BIN_DIR "/kvhost"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return test::RunProgram(argv);
 }
 
 // What kvhost version prints, in its order.

@@ -4,9 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <array>
-#include <cstdio>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "platform/PeWriter.h"
 #include "platform/Text.h"
 #include "platform/VersionResource.h"
+#include "tests/support/PackageFixtures.h"
 #include "tests/support/PeFixtures.h"
 #include "tests/support/TempPrefix.h"
 
@@ -136,6 +136,20 @@ TEST(PeWriterOrder, ASecondResourceOfTheSameKeyIsRefused) {
   EXPECT_THROW(w.Build(), Error);
 }
 
+TEST(PeWriterCopies, KeepTheBytesOfTheirResourcesWhenTheOriginalIsGone) {
+  const std::vector<std::uint8_t> content(1000, 0x5A);
+  auto original = std::make_unique<PeWriter>();
+  original->Add(win::RT_RCDATA, "KEPT", 0, content);
+  const PeWriter copy = *original;
+  original.reset();
+  // The allocator hands the original's freed buffer out again, so a copy still reading it sees this.
+  const std::vector<std::uint8_t> reused(content.size(), 0xA5);
+  const auto built = copy.Build();
+  const auto entry = PeImage(built).FindResource(win::RT_RCDATA, "KEPT");
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(std::vector<std::uint8_t>(entry->data.begin(), entry->data.end()), content);
+}
+
 TEST(PeWriterEmpty, AnImageWithoutResourcesIsStillSound) {
   const auto b = PeWriter().Build();
   const PeImage image(b);
@@ -146,23 +160,18 @@ TEST(PeWriterEmpty, AnImageWithoutResourcesIsStillSound) {
 // ---------------------------------------------------------------------------------------------
 // Independent readers
 
-struct ShellResult {
+struct ToolResult {
   int status = -1;
-  std::string out;
+  std::string out;  // standard output, then standard error
 };
 
-ShellResult Shell(const std::string& command) {
-  ShellResult r;
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (p == nullptr) return r;
-  std::array<char, 4096> buffer{};
-  while (const std::size_t n = fread(buffer.data(), 1, buffer.size(), p)) r.out.append(buffer.data(), n);
-  r.status = pclose(p);
-  return r;
+ToolResult Tool(const std::vector<std::string>& argv) {
+  const test::CommandResult result = test::RunProgram(argv);
+  return {result.exitCode, result.out + result.err};
 }
 
 bool HaveTool(const std::string& tool) {
-  return Shell("command -v " + tool).status == 0;
+  return test::FindOnPath(tool).has_value();
 }
 
 win::VersionResource FixtureVersion() {
@@ -194,7 +203,7 @@ TEST_P(PeWriterBinutils, ObjdumpAndWindresReadTheImage) {
   const fs::path file = dir_.Path() / "fixture.dll";
   w.WriteFile(file);
 
-  const ShellResult dump = Shell("x86_64-w64-mingw32-objdump -x '" + file.string() + "'");
+  const ToolResult dump = Tool({"x86_64-w64-mingw32-objdump", "-x", file.string()});
   ASSERT_EQ(dump.status, 0) << dump.out;
   const bool pe32 = GetParam() == PeFormat::Pe32;
   EXPECT_NE(dump.out.find(pe32 ? "file format pei-i386" : "file format pei-x86-64"), std::string::npos)
@@ -209,7 +218,7 @@ TEST_P(PeWriterBinutils, ObjdumpAndWindresReadTheImage) {
   EXPECT_EQ(dump.out.find("corrupt"), std::string::npos) << dump.out;
 
   // windres decodes the version resource with its own parser.
-  const ShellResult rc = Shell("x86_64-w64-mingw32-windres -i '" + file.string() + "' -O rc");
+  const ToolResult rc = Tool({"x86_64-w64-mingw32-windres", "-i", file.string(), "-O", "rc"});
   ASSERT_EQ(rc.status, 0) << rc.out;
   EXPECT_NE(rc.out.find("FILEVERSION 6, 3, 0, 4242"), std::string::npos) << rc.out;
   EXPECT_NE(rc.out.find("BLOCK \"040C04E4\""), std::string::npos);

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -19,6 +18,7 @@
 #include "platform/Win32.h"
 #include "platform/host/Prefix.h"
 #include "platform/host/RegistryStore.h"
+#include "tests/support/PackageFixtures.h"
 #include "tests/support/TempPrefix.h"
 
 namespace kv {
@@ -29,7 +29,10 @@ using host::RegistryStore;
 using host::RegistryTree;
 using host::RegTextEncoding;
 using host::RegTextFormat;
+using test::CommandResult;
+using test::ReadHostFile;
 using test::TempPrefix;
+using test::WriteHostFile;
 using win::DWORD;
 using win::HKEY;
 using win::HKEY_CLASSES_ROOT;
@@ -66,19 +69,6 @@ std::vector<std::uint8_t> Sequence(std::size_t count) {
 
 fs::path RegistryFile() {
   return host::Prefix::Current().RegistryFile();
-}
-
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-  ASSERT_TRUE(out.flush()) << path;
-}
-
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 // Encodings made by hand, independently of the code under test.
@@ -336,7 +326,7 @@ TEST(RegistryFile, EveryEncodingReadsTheSameAndIsKeptOnRewrite) {
   };
   for (const auto& c : cases) {
     TempPrefix prefix;
-    WriteBytes(RegistryFile(), c.bytes);
+    WriteHostFile(RegistryFile(), c.bytes);
     const std::string key = "SOFTWARE\\KORVANE S.A.\\TSV";
     EXPECT_EQ(QueryText(HKEY_LOCAL_MACHINE, key, "Nom"), "Société Générale") << c.label;
     RegValue value;
@@ -346,7 +336,7 @@ TEST(RegistryFile, EveryEncodingReadsTheSameAndIsKeptOnRewrite) {
     EXPECT_EQ(value.AsMultiString(), (std::vector<std::string>{"C:\\", "D:\\"})) << c.label;
 
     ASSERT_EQ(Set(HKEY_LOCAL_MACHINE, key, "Ajout", RegValue::String("é")), win::ERROR_SUCCESS) << c.label;
-    const std::string rewritten = ReadBytes(RegistryFile());
+    const std::string rewritten = ReadHostFile(RegistryFile());
     EXPECT_EQ(rewritten.substr(0, c.bom.size()), c.bom) << c.label;
     const std::string text =
         c.bom == "\xFF\xFE"
@@ -363,7 +353,7 @@ TEST(RegistryFile, ANewRegistryIsUtf16WithCrLf) {
   TempPrefix prefix;
   fs::remove(RegistryFile());
   ASSERT_EQ(Set(HKEY_CURRENT_USER, "Software\\New", "V", RegValue::Dword(1)), win::ERROR_SUCCESS);
-  const std::string bytes = ReadBytes(RegistryFile());
+  const std::string bytes = ReadHostFile(RegistryFile());
   const std::string expected = Utf16LeWithBom(
       WithCrLf(kHeader + "[HKEY_CURRENT_USER\\Software]\n\n[HKEY_CURRENT_USER\\Software\\New]\n"
                          "\"V\"=dword:00000001\n\n"));
@@ -373,12 +363,12 @@ TEST(RegistryFile, ANewRegistryIsUtf16WithCrLf) {
 TEST(RegistryFile, AMalformedFileIsReportedAndNeverOverwritten) {
   TempPrefix prefix;
   const std::string broken = kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n\"N\"=dword:zz\n";
-  WriteBytes(RegistryFile(), broken);
+  WriteHostFile(RegistryFile(), broken);
   RegKey key;
   EXPECT_EQ(RegKey::Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", win::KEY_READ, key), win::ERROR_BADDB);
   EXPECT_FALSE(key.IsOpen());
   EXPECT_EQ(Set(HKEY_LOCAL_MACHINE, "SOFTWARE\\Y", "V", RegValue::Dword(1)), win::ERROR_BADDB);
-  EXPECT_EQ(ReadBytes(RegistryFile()), broken);
+  EXPECT_EQ(ReadHostFile(RegistryFile()), broken);
 }
 
 TEST(RegistryFile, ChangesByHandAreSeenByTheNextCall) {
@@ -386,9 +376,9 @@ TEST(RegistryFile, ChangesByHandAreSeenByTheNextCall) {
   ASSERT_EQ(Set(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", "V", RegValue::String("one")), win::ERROR_SUCCESS);
   EXPECT_EQ(QueryText(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", "V"), "one");
   // Same size, same second: only the content tells the two files apart.
-  WriteBytes(RegistryFile(), kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n\"V\"=\"two\"\n");
+  WriteHostFile(RegistryFile(), kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n\"V\"=\"two\"\n");
   EXPECT_EQ(QueryText(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", "V"), "two");
-  WriteBytes(RegistryFile(), kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n\"V\"=\"six\"\n");
+  WriteHostFile(RegistryFile(), kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n\"V\"=\"six\"\n");
   EXPECT_EQ(QueryText(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", "V"), "six");
 }
 
@@ -584,11 +574,11 @@ TEST(RegistryImport, MergesAndHonoursDeletions) {
 TEST(RegistryImport, AMalformedFileChangesNothing) {
   TempPrefix prefix;
   ASSERT_EQ(Set(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", "V", RegValue::String("before")), win::ERROR_SUCCESS);
-  const std::string before = ReadBytes(RegistryFile());
+  const std::string before = ReadHostFile(RegistryFile());
   const std::string import =
       kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor]\n\"V\"=\"after\"\n\"N\"=dword:x\n";
   EXPECT_THROW(RegistryStore::Current().Import(import), host::RegistryFormatError);
-  EXPECT_EQ(ReadBytes(RegistryFile()), before);
+  EXPECT_EQ(ReadHostFile(RegistryFile()), before);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -662,7 +652,7 @@ TEST_F(RegistryAccess, ReadOnlyKeysReadButNeverChange) {
 }
 
 TEST_F(RegistryAccess, AFileThatCannotBeWrittenRefusesEveryWrite) {
-  const std::string before = ReadBytes(RegistryFile());
+  const std::string before = ReadHostFile(RegistryFile());
   ASSERT_EQ(::chmod(RegistryFile().c_str(), 0444), 0);
   RegKey key;
   ASSERT_EQ(RegKey::Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\LockedOut", win::KEY_ALL_ACCESS, key),
@@ -676,7 +666,7 @@ TEST_F(RegistryAccess, AFileThatCannotBeWrittenRefusesEveryWrite) {
   EXPECT_EQ(QueryText(HKEY_LOCAL_MACHINE, "SOFTWARE\\LockedOut", "V"), "v");
   EXPECT_EQ(RegKey::Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\LockedOut", win::KEY_ALL_ACCESS, key),
             win::ERROR_SUCCESS);
-  EXPECT_EQ(ReadBytes(RegistryFile()), before);
+  EXPECT_EQ(ReadHostFile(RegistryFile()), before);
   ASSERT_EQ(::chmod(RegistryFile().c_str(), 0644), 0);
   EXPECT_EQ(key.SetValue("V", RegValue::String("changed")), win::ERROR_SUCCESS);
 }
@@ -824,53 +814,10 @@ TEST(RegistryProcesses, AReaderNeverSeesAHalfWrittenFile) {
 // ---------------------------------------------------------------------------------------------
 // kvhost reg
 
-struct RunResult {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadAll(int fd) {
-  std::string data;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n > 0) {
-      data.append(buffer, static_cast<std::size_t>(n));
-    } else if (n == 0 || errno != EINTR) {
-      break;
-    }
-  }
-  return data;
-}
-
-RunResult RunKvhost(const std::vector<std::string>& args) {
-  const std::string program = KV_BIN_DIR "/kvhost";
-  int out[2], err[2];
-  if (::pipe(out) != 0 || ::pipe(err) != 0) return {};
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(out[1], 1);
-    ::dup2(err[1], 2);
-    for (int fd : {out[0], out[1], err[0], err[1]}) ::close(fd);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  ::close(err[1]);
-  RunResult result;
-  result.out = ReadAll(out[0]);
-  result.err = ReadAll(err[0]);
-  ::close(out[0]);
-  ::close(err[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+CommandResult RunKvhost(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{KV_BIN_DIR "/kvhost"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return test::RunProgram(argv);
 }
 
 TEST(KvhostReg, SetGetExportAndImportWorkOnThePrefixRegistry) {
@@ -893,9 +840,9 @@ TEST(KvhostReg, SetGetExportAndImportWorkOnThePrefixRegistry) {
   for (const auto& v : values) {
     std::vector<std::string> args = {"reg", "set", key};
     args.insert(args.end(), v.set.begin(), v.set.end());
-    const RunResult set = RunKvhost(args);
+    const CommandResult set = RunKvhost(args);
     EXPECT_EQ(set.exitCode, 0) << v.name << ": " << set.err;
-    const RunResult get = RunKvhost({"reg", "get", "HKEY_LOCAL_MACHINE\\software\\KORVANE", v.name});
+    const CommandResult get = RunKvhost({"reg", "get", "HKEY_LOCAL_MACHINE\\software\\KORVANE", v.name});
     EXPECT_EQ(get.exitCode, 0) << v.name << ": " << get.err;
     EXPECT_EQ(get.out, v.shown) << v.name;
   }
@@ -907,13 +854,13 @@ TEST(KvhostReg, SetGetExportAndImportWorkOnThePrefixRegistry) {
   EXPECT_EQ(value.type, win::REG_EXPAND_SZ);
   EXPECT_EQ(QueryText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvane", ""), "Défaut");
 
-  const RunResult lines = RunKvhost({"reg", "get", key});
+  const CommandResult lines = RunKvhost({"reg", "get", key});
   EXPECT_EQ(lines.exitCode, 0);
   EXPECT_NE(lines.out.find("\"Count\"=dword:0000002a\n"), std::string::npos) << lines.out;
   EXPECT_NE(lines.out.find("\"Path\"=\"C:\\\\WKorvane\\\\TSV\\\\\"\n"), std::string::npos) << lines.out;
   EXPECT_NE(lines.out.find("@=\"Défaut\"\n"), std::string::npos) << lines.out;
 
-  const RunResult missingValue = RunKvhost({"reg", "get", key, "Nothing"});
+  const CommandResult missingValue = RunKvhost({"reg", "get", key, "Nothing"});
   EXPECT_EQ(missingValue.exitCode, 1);
   EXPECT_NE(missingValue.err.find("Nothing"), std::string::npos) << missingValue.err;
   EXPECT_EQ(RunKvhost({"reg", "get", "HKLM\\SOFTWARE\\Nowhere"}).exitCode, 1);
@@ -924,7 +871,7 @@ TEST(KvhostReg, SetGetExportAndImportWorkOnThePrefixRegistry) {
   EXPECT_EQ(RunKvhost({"reg", "set", key, "N", "1", "--type", "float"}).exitCode, 2);
   EXPECT_EQ(RunKvhost({"reg", "frobnicate"}).exitCode, 2);
 
-  const RunResult exported = RunKvhost({"reg", "export"});
+  const CommandResult exported = RunKvhost({"reg", "export"});
   EXPECT_EQ(exported.exitCode, 0) << exported.err;
   EXPECT_EQ(exported.out.substr(0, kHeader.size()), kHeader);
   EXPECT_NE(exported.out.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Korvane]\n"), std::string::npos);
@@ -934,13 +881,13 @@ TEST(KvhostReg, SetGetExportAndImportWorkOnThePrefixRegistry) {
   ASSERT_EQ(Set(HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvane\\Old", "V", RegValue::Dword(1)), win::ERROR_SUCCESS);
   test::TempDir dir;
   const fs::path importFile = dir.Path() / "changes.reg";
-  WriteBytes(
+  WriteHostFile(
       importFile,
       Utf16LeWithBom(WithCrLf(kHeader + "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Korvane\\Old]\n\n"
                                         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Korvane]\n"
                                         "\"Path\"=-\n\"Imported\"=\"oui\"\n\n"
                                         "[HKEY_CURRENT_USER\\Software\\Korvane]\n\"User\"=dword:7\n\n")));
-  const RunResult imported = RunKvhost({"reg", "import", importFile.string()});
+  const CommandResult imported = RunKvhost({"reg", "import", importFile.string()});
   EXPECT_EQ(imported.exitCode, 0) << imported.err;
   EXPECT_FALSE(RegKey::Exists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvane\\Old"));
   EXPECT_EQ(RunKvhost({"reg", "get", key, "Path"}).exitCode, 1);
@@ -948,8 +895,8 @@ TEST(KvhostReg, SetGetExportAndImportWorkOnThePrefixRegistry) {
   EXPECT_EQ(RunKvhost({"reg", "get", "HKCU\\Software\\Korvane", "User"}).out, "7\n");
 
   const fs::path badFile = dir.Path() / "bad.reg";
-  WriteBytes(badFile, kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Korvane]\n\"Imported\"=-\n\"X\"=hex:zz\n");
-  const RunResult bad = RunKvhost({"reg", "import", badFile.string()});
+  WriteHostFile(badFile, kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Korvane]\n\"Imported\"=-\n\"X\"=hex:zz\n");
+  const CommandResult bad = RunKvhost({"reg", "import", badFile.string()});
   EXPECT_EQ(bad.exitCode, 1);
   EXPECT_NE(bad.err.find("ligne 5"), std::string::npos) << bad.err;
   EXPECT_EQ(RunKvhost({"reg", "get", key, "Imported"}).out, "oui\n");
@@ -958,7 +905,7 @@ TEST(KvhostReg, SetGetExportAndImportWorkOnThePrefixRegistry) {
   // An export imported into an empty prefix gives the same registry.
   const std::string all = RunKvhost({"reg", "export"}).out;
   const fs::path exportFile = dir.Path() / "all.reg";
-  WriteBytes(exportFile, all);
+  WriteHostFile(exportFile, all);
   TempPrefix other;
   EXPECT_EQ(RunKvhost({"reg", "import", exportFile.string()}).exitCode, 0);
   EXPECT_EQ(RunKvhost({"reg", "export"}).out, all);

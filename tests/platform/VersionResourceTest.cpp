@@ -2,8 +2,6 @@
 // query, GetFileVersionInfo through the prefix, and a Windows DLL that Debian ships.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
 #include <fstream>
 #include <random>
 #include <regex>
@@ -17,6 +15,7 @@
 #include "platform/Text.h"
 #include "platform/VersionResource.h"
 #include "platform/Win32.h"
+#include "tests/support/PackageFixtures.h"
 #include "tests/support/TempPrefix.h"
 
 namespace kv {
@@ -384,26 +383,13 @@ TEST_F(FileVersionInfo, TheProgramItselfAnswersTheVersionItWasBuiltWith) {
 // A PE file this project did not write: zlib1.dll of Debian's libz-mingw-w64, compared with what
 // binutils' windres and dpkg say of it.
 
-std::string Shell(const std::string& command, int* status = nullptr) {
-  std::string out;
-  FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
-  if (p == nullptr) return out;
-  std::array<char, 4096> buffer{};
-  while (const std::size_t n = fread(buffer.data(), 1, buffer.size(), p)) out.append(buffer.data(), n);
-  const int s = pclose(p);
-  if (status != nullptr) *status = s;
-  return out;
-}
-
 class DebianZlibDll : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(DebianZlibDll, ReadsAsWindresAndDpkgSay) {
   const fs::path dll = GetParam();
   ASSERT_TRUE(fs::exists(dll)) << dll
                                << " is missing: install Debian's libz-mingw-w64 (scripts/install-deps)";
-  int status = -1;
-  Shell("command -v x86_64-w64-mingw32-windres", &status);
-  if (status != 0)
+  if (!test::FindOnPath("x86_64-w64-mingw32-windres"))
     GTEST_SKIP() << "binutils-mingw-w64-x86-64 is not installed (scripts/install-deps installs it)";
 
   const MappedFile file(dll);
@@ -414,8 +400,10 @@ TEST_P(DebianZlibDll, ReadsAsWindresAndDpkgSay) {
   ASSERT_FALSE(version->translations.empty());
   const std::string translation = win::TranslationKey(version->translations.front());
 
-  const std::string rc = Shell("x86_64-w64-mingw32-windres -i '" + dll.string() + "' -O rc", &status);
-  ASSERT_EQ(status, 0);
+  const test::CommandResult windres =
+      test::RunProgram({"x86_64-w64-mingw32-windres", "-i", dll.string(), "-O", "rc"});
+  ASSERT_EQ(windres.exitCode, 0);
+  const std::string& rc = windres.out;
   std::smatch m;
   ASSERT_TRUE(std::regex_search(rc, m, std::regex(R"(FILEVERSION (\d+), (\d+), (\d+), (\d+))"))) << rc;
   EXPECT_TRUE(version->hasFixedInfo);
@@ -436,7 +424,7 @@ TEST_P(DebianZlibDll, ReadsAsWindresAndDpkgSay) {
   EXPECT_GE(values, 5);
 
   // The package's own version begins with the library's FileVersion text (1.2.13 in Debian 12).
-  const std::string package = Shell("dpkg-query -W -f='${Version}' libz-mingw-w64");
+  const std::string package = test::RunProgram({"dpkg-query", "-W", "-f=${Version}", "libz-mingw-w64"}).out;
   const auto fileVersion = version->QueryString(translation, "FileVersion");
   ASSERT_TRUE(fileVersion);
   EXPECT_FALSE(fileVersion->empty());

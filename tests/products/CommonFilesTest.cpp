@@ -6,6 +6,7 @@
 
 #include "engine/Package.h"
 #include "engine/UpdateCommon.h"
+#include "platform/FileUtils.h"
 #include "platform/InstallTools2.h"
 #include "platform/RichTextControl.h"
 #include "platform/Win32.h"
@@ -71,10 +72,6 @@ class CommonFiles : public ::testing::Test {
   }
   bool Exists(const std::string& path) const {
     return win::GetFileAttributes(path) != win::INVALID_FILE_ATTRIBUTES;
-  }
-  bool IsFolder(const std::string& path) const {
-    const win::DWORD attributes = win::GetFileAttributes(path);
-    return attributes != win::INVALID_FILE_ATTRIBUTES && (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0;
   }
 
   TempPrefix prefix_;
@@ -182,7 +179,7 @@ TEST_F(CommonFiles, ANameLeadingOutsideTheCommonFolderIsRefusedAndNothingIsWritt
 
 TEST_F(CommonFiles, AnEmptyOrMissingListCreatesTheFolderAndCompletes) {
   EXPECT_EQ(InstallCommonFiles(engine_), UpdateOutcome::Completed);  // no FileNames.txt
-  EXPECT_TRUE(IsFolder(kCommon));
+  EXPECT_TRUE(IsExistingFolder(kCommon));
   package_.Add("FileNames.txt", "", kPackageTime);
   EXPECT_EQ(InstallCommonFiles(engine_), UpdateOutcome::Completed);
   EXPECT_TRUE(Report().empty());
@@ -246,7 +243,7 @@ TEST_F(CommonFiles, WithoutThePdfLibraryInThePackageNothingIsReportedAndTheStepF
   Package({"french.adm"});
   EXPECT_EQ(UpdateCommonPdfLibrary(engine_), UpdateOutcome::Failed);
   EXPECT_TRUE(Report().empty());
-  EXPECT_TRUE(IsFolder(kCommon));  // the folder is made first
+  EXPECT_TRUE(IsExistingFolder(kCommon));  // the folder is made first
 }
 
 }  // namespace

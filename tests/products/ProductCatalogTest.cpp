@@ -6,10 +6,10 @@
 
 #include "engine/Package.h"
 #include "engine/UpdateCommon.h"
-#include "platform/PeWriter.h"
 #include "platform/VersionResource.h"
 #include "platform/Win32.h"
 #include "products/ProductCatalog.h"
+#include "tests/support/PeFixtures.h"
 #include "tests/support/ScriptedUi.h"
 #include "tests/support/TempPrefix.h"
 
@@ -25,12 +25,7 @@ void WriteLibrary(const TempPrefix& prefix, const std::string& path, const std::
   version.hasFixedInfo = true;
   version.translations = {0x04E4040C};
   version.stringTables = {{win::TranslationKey(0x04E4040C), {{"FileVersion", fileVersion}}}};
-  PeWriter writer;
-  writer.Add(ResourceId(std::uint32_t{win::RT_VERSION}), ResourceId(std::uint32_t{win::VS_VERSION_INFO}),
-             0x040C, win::BuildVersionResource(version));
-  const fs::path host = prefix.Host(path);
-  fs::create_directories(host.parent_path());
-  writer.WriteFile(host);
+  test::WritePeWithVersion(prefix, path, version);
 }
 
 class SuiteCatalog : public ::testing::Test {

@@ -16,6 +16,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/host/FileTimes.h"
 #include "tests/support/TempPrefix.h"
 
 extern char** environ;
@@ -25,8 +26,6 @@ namespace kv::test {
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr std::int64_t kEpochDifference = 116444736000000000LL;
 
 std::vector<std::uint8_t> Deflate(std::string_view payload, int level, int windowBits, int finalFlush) {
   z_stream z{};
@@ -105,16 +104,11 @@ void WriteHostFile(const fs::path& path, std::string_view content) {
 std::uint64_t HostLastWriteTime(const fs::path& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) throw std::runtime_error("cannot stat " + path.string());
-  return static_cast<std::uint64_t>(kEpochDifference +
-                                    static_cast<std::int64_t>(st.st_mtim.tv_sec) * 10000000LL +
-                                    st.st_mtim.tv_nsec / 100);
+  return host::FileTimeFromTimespec(st.st_mtim);
 }
 
 void SetHostLastWriteTime(const fs::path& path, std::uint64_t fileTime) {
-  const std::int64_t since1970 = static_cast<std::int64_t>(fileTime) - kEpochDifference;
-  timespec times[2] = {{0, UTIME_OMIT}, {}};
-  times[1].tv_sec = static_cast<time_t>(since1970 / 10000000LL);
-  times[1].tv_nsec = static_cast<long>(since1970 % 10000000LL * 100);
+  const timespec times[2] = {{0, UTIME_OMIT}, host::TimespecFromFileTime(fileTime)};
   if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
     throw std::runtime_error("cannot date " + path.string());
 }

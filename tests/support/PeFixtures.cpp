@@ -1,8 +1,5 @@
 #include "tests/support/PeFixtures.h"
 
-#include <fstream>
-#include <stdexcept>
-
 #include "platform/PeWriter.h"
 #include "platform/VersionResource.h"
 
@@ -20,12 +17,14 @@ namespace {
 
 std::filesystem::path WriteBytes(const TempPrefix& prefix, const std::string& windowsPath,
                                  const std::vector<std::uint8_t>& bytes) {
-  const std::filesystem::path path = prefix.Host(windowsPath);
-  std::filesystem::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
-  return path;
+  return prefix.WriteFile(windowsPath, std::string(bytes.begin(), bytes.end()));
+}
+
+std::vector<std::uint8_t> PeWithVersion(const win::VersionResource& version) {
+  PeWriter writer;
+  writer.Add(ResourceId(win::RT_VERSION), ResourceId(win::VS_VERSION_INFO), 0x040C,
+             win::BuildVersionResource(version));
+  return writer.Build();
 }
 
 }  // namespace
@@ -43,10 +42,7 @@ std::vector<std::uint8_t> PeWithFileVersion(const FileVersionNumbers& version) {
   resource.stringTables = {win::VersionStrings{
       win::TranslationKey(translation),
       {{"FileVersion", win::FormatVersionNumbers(resource.fileVersionMS, resource.fileVersionLS)}}}};
-  PeWriter writer;
-  writer.Add(ResourceId(win::RT_VERSION), ResourceId(win::VS_VERSION_INFO), 0x040C,
-             win::BuildVersionResource(resource));
-  return writer.Build();
+  return PeWithVersion(resource);
 }
 
 std::vector<std::uint8_t> PeWithoutVersion() {
@@ -66,10 +62,7 @@ std::filesystem::path WriteUnversionedPe(const TempPrefix& prefix, const std::st
 
 std::filesystem::path WritePeWithVersion(const TempPrefix& prefix, const std::string& windowsPath,
                                          const win::VersionResource& version) {
-  PeWriter writer;
-  writer.Add(ResourceId(win::RT_VERSION), ResourceId(win::VS_VERSION_INFO), 0x040C,
-             win::BuildVersionResource(version));
-  return WriteBytes(prefix, windowsPath, writer.Build());
+  return WriteBytes(prefix, windowsPath, PeWithVersion(version));
 }
 
 }  // namespace kv::test

@@ -4,12 +4,12 @@
 
 namespace kv::test {
 
-ScriptedUi::ScriptedUi() {
+ScriptedUi::ScriptedUi() : previous_(&Ui()) {
   SetUi(this);
 }
 
 ScriptedUi::~ScriptedUi() {
-  SetUi(nullptr);
+  SetUi(previous_);
   EXPECT_TRUE(AllAnswersUsed()) << "the script holds answers that no dialog asked for";
 }
 

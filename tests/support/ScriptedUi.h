@@ -57,6 +57,7 @@ class ScriptedUi : public UserInterface {
   std::vector<std::string> browseTitles_;
   int processEvents_ = 0;
   bool terminated_ = false;
+  UserInterface* previous_;
 };
 
 }  // namespace kv::test

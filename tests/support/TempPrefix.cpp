@@ -20,6 +20,16 @@ fs::path MakeTempFolder(const char* stem) {
   return pattern;
 }
 
+// For destructors: never throws. Read-only files and folders of a test must not keep the tree alive.
+void RemoveTree(const fs::path& root) {
+  std::error_code walk, ec;
+  for (auto it = fs::recursive_directory_iterator(root, walk);
+       !walk && it != fs::recursive_directory_iterator(); it.increment(walk)) {
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  }
+  fs::remove_all(root, ec);
+}
+
 }  // namespace
 
 TempPrefix::TempPrefix() : root_(MakeTempFolder("kv-prefix")) {
@@ -34,13 +44,7 @@ TempPrefix::~TempPrefix() {
   } else {
     unsetenv("KORVANE_PREFIX");
   }
-  std::error_code ec;
-  // Read-only files of a test must not keep their folder alive.
-  for (auto it = fs::recursive_directory_iterator(root_, ec); it != fs::recursive_directory_iterator();
-       ++it) {
-    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-  }
-  fs::remove_all(root_, ec);
+  RemoveTree(root_);
 }
 
 fs::path TempPrefix::Host(const std::string& windowsPath) const {
@@ -77,12 +81,7 @@ void TempPrefix::SetSystem(const std::string& key, const std::string& value) con
 TempDir::TempDir() : path_(MakeTempFolder("kv-dir")) {}
 
 TempDir::~TempDir() {
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(path_, ec); it != fs::recursive_directory_iterator();
-       ++it) {
-    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-  }
-  fs::remove_all(path_, ec);
+  RemoveTree(path_);
 }
 
 }  // namespace kv::test

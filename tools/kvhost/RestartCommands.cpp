@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/FileUtils.h"
 #include "platform/Messages.h"
 #include "platform/Text.h"
 #include "platform/Win32.h"
@@ -92,11 +93,8 @@ std::string Describe(const PendingMove& move) {
 
 bool Apply(const PendingMove& move) {
   if (move.target.empty()) {
-    const kv::win::DWORD attributes = kv::win::GetFileAttributes(move.source);
-    if (attributes != kv::win::INVALID_FILE_ATTRIBUTES && (attributes & kv::win::FILE_ATTRIBUTE_DIRECTORY)) {
-      return kv::win::RemoveDirectory(move.source);
-    }
-    return kv::win::DeleteFile(move.source);
+    return kv::IsExistingFolder(move.source) ? kv::win::RemoveDirectory(move.source)
+                                             : kv::win::DeleteFile(move.source);
   }
   return kv::win::MoveFileEx(move.source, move.target, move.replace ? kv::win::MOVEFILE_REPLACE_EXISTING : 0);
 }

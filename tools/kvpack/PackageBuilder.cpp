@@ -21,7 +21,7 @@ using kv::Error;
 
 namespace {
 
-// 100-ns intervals between 1601-01-01 and 1970-01-01.
+// Bytes copied at a time from the stub program.
 constexpr std::size_t kCopyBuffer = 1 << 16;
 
 [[noreturn]] void Fail(const std::string& what, const fs::path& path, int err) {
@@ -32,15 +32,12 @@ constexpr std::size_t kCopyBuffer = 1 << 16;
 class Fd {
  public:
   explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() { Close(); }
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int Get() const { return fd_; }
-  int Close() {
-    const int rc = fd_ >= 0 ? ::close(fd_) : 0;
-    fd_ = -1;
-    return rc;
-  }
 
  private:
   int fd_;
