@@ -29,11 +29,7 @@ using test::TempPrefix;
 
 using test::RaisedText;
 
-FileVersionNumbers VersionOf(const std::string& file) {
-  FileVersionNumbers v{};
-  EXPECT_TRUE(TWindowsInstaller::GetFileVersion(file, v[0], v[1], v[2], v[3])) << file;
-  return v;
-}
+using test::VersionOf;
 
 // ---------------------------------------------------------------------------------------------
 

@@ -47,11 +47,7 @@ bool PendingValueExists() {
   return key.QueryValue("PendingFileRenameOperations", value) == win::ERROR_SUCCESS;
 }
 
-FileVersionNumbers VersionOf(const std::string& file) {
-  FileVersionNumbers v{};
-  EXPECT_TRUE(TWindowsInstaller::GetFileVersion(file, v[0], v[1], v[2], v[3])) << file;
-  return v;
-}
+using test::VersionOf;
 
 struct KvhostRun {
   int exitCode = -1;

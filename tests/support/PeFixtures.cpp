@@ -1,5 +1,8 @@
 #include "tests/support/PeFixtures.h"
 
+#include <gtest/gtest.h>
+
+#include "platform/InstallTools2.h"
 #include "platform/PeWriter.h"
 #include "platform/VersionResource.h"
 
@@ -63,6 +66,12 @@ std::filesystem::path WriteUnversionedPe(const TempPrefix& prefix, const std::st
 std::filesystem::path WritePeWithVersion(const TempPrefix& prefix, const std::string& windowsPath,
                                          const win::VersionResource& version) {
   return WriteBytes(prefix, windowsPath, PeWithVersion(version));
+}
+
+FileVersionNumbers VersionOf(const std::string& windowsPath) {
+  FileVersionNumbers v{};
+  EXPECT_TRUE(TWindowsInstaller::GetFileVersion(windowsPath, v[0], v[1], v[2], v[3])) << windowsPath;
+  return v;
 }
 
 }  // namespace kv::test

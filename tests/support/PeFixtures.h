@@ -34,6 +34,8 @@ std::vector<std::uint8_t> PeWithoutVersion();
 std::filesystem::path WriteVersionedPe(const TempPrefix& prefix, const std::string& windowsPath,
                                        const FileVersionNumbers& version);
 std::filesystem::path WriteUnversionedPe(const TempPrefix& prefix, const std::string& windowsPath);
+// The fixed file version of a file, as the installer toolkit reads it; a failed test when it has none.
+FileVersionNumbers VersionOf(const std::string& windowsPath);
 // A library carrying exactly this version resource.
 std::filesystem::path WritePeWithVersion(const TempPrefix& prefix, const std::string& windowsPath,
                                          const win::VersionResource& version);
