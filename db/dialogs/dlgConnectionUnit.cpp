@@ -1,6 +1,7 @@
 #include "db/dialogs/dlgConnectionUnit.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -232,7 +233,8 @@ void TdlgConnection::SplitConnectionString(const std::string& text, std::string&
 }
 
 bool TdlgConnection::Execute(QWidget* parent, std::string& connectionString) {
-  const QPointer<TdlgConnection> dialog = new TdlgConnection(parent);
+  const QPointer<TdlgConnection> dialog =
+      new TdlgConnection(parent != nullptr ? parent : QApplication::activeWindow());
   dialog->ResultConnectionString = connectionString;
   dialog->LoadConnectionString(connectionString);
   bool confirmed = false;
@@ -384,7 +386,7 @@ void TdlgConnection::RzButtonEditDbFileButtonClick() {
 std::string TdlgConnection::BuildTcpConnectionString() const {
   const QString file = EditServFile->text();
   // A path on the server begins with a drive or a folder name before its first backslash.
-  if (file.size() < 3 || file.indexOf(QLatin1Char('\\')) < 1)
+  if (file.toUcs4().size() < 3 || file.indexOf(QLatin1Char('\\')) < 1)
     throw Error("Le nom de fichier n'est pas correct!");
   return Utf8(EditIP1) + "." + Utf8(EditIP2) + "." + Utf8(EditIP3) + "." + Utf8(EditIP4) + ":" +
          file.toStdString();
