@@ -189,6 +189,17 @@ std::string Utf8ToLatin1(std::string_view utf8) {
   return out;
 }
 
+std::optional<std::string> Utf8ToLatin1Exact(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    const char32_t c = NextCodePoint(utf8, i);
+    if (c >= 0x100) return std::nullopt;
+    out += static_cast<char>(c);
+  }
+  return out;
+}
+
 std::string ToUpper(std::string_view utf8) {
   return MapCase(utf8, FoldUpper);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,8 @@ std::string Utf8ToCp1252(std::string_view utf8);
 // ISO 8859-1, the character set of the databases.
 std::string Latin1ToUtf8(std::string_view bytes);
 std::string Utf8ToLatin1(std::string_view utf8);
+// The same without substitution: nullopt when a character has no ISO 8859-1 form.
+std::optional<std::string> Utf8ToLatin1Exact(std::string_view utf8);
 
 // Case folding as Windows compares file and key names: ASCII and the Latin-1 letters.
 std::string ToUpper(std::string_view utf8);

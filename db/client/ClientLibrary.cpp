@@ -1,0 +1,248 @@
+#include "db/client/ClientLibrary.h"
+
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "db/client/DatabaseError.h"
+#include "db/client/IscApi.h"
+#include "platform/Text.h"
+#ifndef _WIN32
+#include "platform/host/Prefix.h"
+#endif
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <locale.h>
+#include <unistd.h>
+#endif
+
+namespace kv::fb {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+#ifdef _WIN32
+constexpr const char* kDefaultClient = "gds32.dll";
+#else
+constexpr const char* kDefaultClient = "libfbclient.so.2";
+#endif
+
+// One loaded (or failed) client library file. Never unloaded: handles of it may live until exit.
+struct LoadedClient {
+  detail::IscApi api;
+  std::string error;  // French text; empty when loaded
+};
+
+std::mutex gMutex;
+std::map<std::string, std::unique_ptr<LoadedClient>> gClients;
+
+// --- The only platform-specific part: the library loader -----------------------------------
+
+#ifdef _WIN32
+using LibraryHandle = HMODULE;
+LibraryHandle OpenLibrary(const std::string& name, std::string& reason) {
+  HMODULE module = ::LoadLibraryA(name.c_str());
+  if (module == nullptr) reason = "erreur " + std::to_string(::GetLastError());
+  return module;
+}
+void* Symbol(LibraryHandle library, const char* name) {
+  return reinterpret_cast<void*>(::GetProcAddress(library, name));
+}
+fs::path RunningProgram() {
+  wchar_t buffer[MAX_PATH * 4];
+  const DWORD n = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH * 4);
+  return fs::path(std::wstring(buffer, n));
+}
+void SetEnvironment(const char* name, const std::string& value) {
+  ::_putenv_s(name, value.c_str());
+}
+#else
+using LibraryHandle = void*;
+LibraryHandle OpenLibrary(const std::string& name, std::string& reason) {
+  void* handle = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* text = ::dlerror();
+    reason = text != nullptr ? text : "?";
+  }
+  return handle;
+}
+void* Symbol(LibraryHandle library, const char* name) {
+  return ::dlsym(library, name);
+}
+fs::path RunningProgram() {
+  std::error_code ec;
+  return fs::read_symlink("/proc/self/exe", ec);
+}
+void SetEnvironment(const char* name, const std::string& value) {
+  ::setenv(name, value.c_str(), 1);
+}
+#endif
+
+// --------------------------------------------------------------------------------------------
+
+std::string MissingText(const std::string& name, const std::string& reason) {
+  return "La bibliothèque cliente Firebird (" + name + ") est introuvable ou inutilisable : " + reason;
+}
+
+template <typename F>
+bool Bind(LibraryHandle library, F& entry, const char* symbol) {
+  entry = reinterpret_cast<F>(Symbol(library, symbol));
+  return entry != nullptr;
+}
+
+std::unique_ptr<LoadedClient> Load(const std::string& name) {
+  auto loaded = std::make_unique<LoadedClient>();
+  // The client reads FIREBIRD once, when loaded: the program's private root (messages, intl,
+  // configuration) unless the caller chose another.
+  if (std::getenv("FIREBIRD") == nullptr) {
+    const fs::path root = ProgramFirebirdRoot();
+    if (!root.empty()) SetEnvironment("FIREBIRD", root.string());
+  }
+  std::string reason;
+  LibraryHandle library = OpenLibrary(name, reason);
+  if (library == nullptr) {
+    loaded->error = MissingText(name, reason);
+    return loaded;
+  }
+  detail::IscApi& api = loaded->api;
+  std::string missing;
+#define KV_REQUIRE(entry) \
+  if (!Bind(library, api.entry, #entry) && missing.empty()) missing = #entry;
+  KV_REQUIRE(isc_attach_database)
+  KV_REQUIRE(isc_detach_database)
+  KV_REQUIRE(isc_drop_database)
+  KV_REQUIRE(isc_database_info)
+  KV_REQUIRE(isc_dsql_execute_immediate)
+  KV_REQUIRE(isc_start_multiple)
+  KV_REQUIRE(isc_commit_transaction)
+  KV_REQUIRE(isc_commit_retaining)
+  KV_REQUIRE(isc_rollback_transaction)
+  KV_REQUIRE(isc_dsql_allocate_statement)
+  KV_REQUIRE(isc_dsql_prepare)
+  KV_REQUIRE(isc_dsql_describe)
+  KV_REQUIRE(isc_dsql_describe_bind)
+  KV_REQUIRE(isc_dsql_execute)
+  KV_REQUIRE(isc_dsql_execute2)
+  KV_REQUIRE(isc_dsql_fetch)
+  KV_REQUIRE(isc_dsql_free_statement)
+  KV_REQUIRE(isc_dsql_sql_info)
+  KV_REQUIRE(isc_create_blob2)
+  KV_REQUIRE(isc_open_blob2)
+  KV_REQUIRE(isc_put_segment)
+  KV_REQUIRE(isc_get_segment)
+  KV_REQUIRE(isc_close_blob)
+  KV_REQUIRE(isc_cancel_blob)
+  KV_REQUIRE(isc_sqlcode)
+  KV_REQUIRE(isc_service_attach)
+  KV_REQUIRE(isc_service_detach)
+  KV_REQUIRE(isc_service_start)
+  KV_REQUIRE(isc_service_query)
+#undef KV_REQUIRE
+  Bind(library, api.fb_interpret, "fb_interpret");
+  Bind(library, api.isc_interprete, "isc_interprete");
+  Bind(library, api.isc_get_client_version, "isc_get_client_version");
+  if (missing.empty() && api.fb_interpret == nullptr && api.isc_interprete == nullptr)
+    missing = "fb_interpret";
+  if (!missing.empty()) {
+    loaded->error = MissingText(name, "la fonction " + missing + " manque");
+    api = detail::IscApi{};
+  }
+  return loaded;
+}
+
+const LoadedClient& Current() {
+  const std::string name = ClientLibraryName();
+  std::lock_guard lock(gMutex);
+  auto& slot = gClients[name];
+  if (!slot) slot = Load(name);
+  return *slot;
+}
+
+}  // namespace
+
+std::string ClientLibraryName() {
+  const char* chosen = std::getenv(kClientOverrideVariable);
+  return chosen != nullptr && *chosen != '\0' ? chosen : kDefaultClient;
+}
+
+bool IsClientAvailable() noexcept {
+  try {
+    return Current().error.empty();
+  } catch (...) {
+    return false;
+  }
+}
+
+std::string ClientVersion() {
+  const detail::IscApi& api = detail::Api();
+  if (api.isc_get_client_version == nullptr) return "?";
+  char buffer[256] = {};
+  api.isc_get_client_version(buffer);
+  return text::Latin1ToUtf8(buffer);
+}
+
+fs::path ProgramFirebirdRoot() {
+  const fs::path program = RunningProgram();
+  if (program.empty()) return {};
+  return (program.parent_path().parent_path() / "firebird").lexically_normal();
+}
+
+bool IsLocalConnectionString(const std::string& connectionString) {
+  // The kinds are tested in the connection module's order: a local string has ":\" at the second
+  // character and none of the marks of the other kinds before it.
+  const std::string& s = connectionString;
+  if (s.size() < 3 || s.compare(1, 2, ":\\") != 0) return false;
+  return s.find(":/") == std::string::npos && s.find("\\\\") == std::string::npos &&
+         s.find('@') == std::string::npos;
+}
+
+std::string ClientDatabaseName(const std::string& connectionString) {
+#ifdef _WIN32
+  return connectionString;  // Windows opens its own paths
+#else
+  if (!IsLocalConnectionString(connectionString)) return connectionString;
+  const auto hostPath = host::Prefix::Current().ToHost(connectionString);
+  if (!hostPath) {
+    throw DatabaseError("Le chemin de la base de données " + connectionString +
+                        " ne se trouve sur aucun lecteur de cet ordinateur.");
+  }
+  return hostPath->string();
+#endif
+}
+
+namespace detail {
+
+#ifdef _WIN32
+FileNameLocale::FileNameLocale() = default;
+FileNameLocale::~FileNameLocale() = default;
+#else
+FileNameLocale::FileNameLocale() {
+  static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  if (utf8 != static_cast<locale_t>(nullptr)) previous_ = ::uselocale(utf8);
+}
+FileNameLocale::~FileNameLocale() {
+  if (previous_ != nullptr) ::uselocale(static_cast<locale_t>(previous_));
+}
+#endif
+
+std::string ClientNameBytes(const std::string& connectionString) {
+#ifndef _WIN32
+  if (IsLocalConnectionString(connectionString)) return ClientDatabaseName(connectionString);
+#endif
+  return ToDatabaseText(connectionString);
+}
+
+const IscApi& Api() {
+  const LoadedClient& client = Current();
+  if (!client.error.empty()) throw DatabaseError(client.error);
+  return client.api;
+}
+
+}  // namespace detail
+
+}  // namespace kv::fb
