@@ -89,6 +89,14 @@ TEST_F(ServerFunctionsTest, GetFreeDiskSpaceFollowsADriveLinkedToAnotherFileSyst
               static_cast<double>(tolerance));
 }
 
+TEST_F(ServerFunctionsTest, GetFreeDiskSpaceOfAnUnmappedZIsThatOfTheHostRoot) {
+  // As for paths, Z: reaches the host's own root when the prefix does not map it.
+  const long long tolerance = 256LL * 1024 * 1024;
+  const long long bytes = std::stoll(SelectOne("GetFreeDiskSpace('Z')"));
+  EXPECT_NEAR(static_cast<double>(bytes), static_cast<double>(FreeBytes("/")),
+              static_cast<double>(tolerance));
+}
+
 TEST_F(ServerFunctionsTest, GetFreeDiskSpaceCannotTellForAnUnmappedDriveOrABadLetter) {
   for (const std::string& value :
        Select({"GetFreeDiskSpace('Q')", "GetFreeDiskSpace('1')", "GetFreeDiskSpace('')",
