@@ -2,6 +2,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+
 #include "db/client/Attachment.h"
 #include "db/client/ClientLibrary.h"
 #include "db/client/DatabaseError.h"
@@ -425,6 +429,35 @@ TEST(ClientLibrary, ReportsTheFirebird3Client) {
   test::UseTestFirebirdRoot();
   EXPECT_TRUE(IsClientAvailable());
   EXPECT_EQ(ClientVersion(), "LI-V6.3.11.33637 Firebird 3.0");
+}
+
+TEST(ClientLibrary, ProgramRootIsBesideTheProgramsFolder) {
+  EXPECT_EQ(ProgramFirebirdRoot(),
+            (std::filesystem::path(KV_BIN_DIR).parent_path() / "firebird").lexically_normal());
+}
+
+// Loading happens once per process: these run in a fresh copy of the test program.
+TEST(ClientLoaderDeathTest, SetsFirebirdToTheProgramsRootBeforeLoading) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        unsetenv("FIREBIRD");
+        const bool loaded = IsClientAvailable();
+        const char* root = std::getenv("FIREBIRD");
+        std::exit(loaded && root != nullptr && ProgramFirebirdRoot() == root ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST(ClientLoaderDeathTest, KeepsAFirebirdRootAlreadyChosen) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        setenv("FIREBIRD", "/opt/chosen-root", 1);
+        const bool loaded = IsClientAvailable();
+        std::exit(loaded && std::string(std::getenv("FIREBIRD")) == "/opt/chosen-root" ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 // Points KORVANE_FBCLIENT at another file for the guard's life.
