@@ -246,6 +246,17 @@ class TIBDataSet : public TComponent {
 // A dataset: opened, read row by row, closed.
 class TIBQuery : public TIBDataSet {
  public:
+  // Rows are always read forward only here; the flag records what the caller asked for.
+  bool UniDirectional = false;
+  // The statements and events of an editable dataset, kept for the code that edits its rows
+  // through them (the rows themselves are read only by this class).
+  std::vector<std::string> InsertSQL;
+  std::vector<std::string> ModifySQL;
+  std::vector<std::string> DeleteSQL;
+  std::function<void(TIBDataSet&)> AfterInsert;
+  std::function<void(TIBDataSet&)> AfterPost;
+  std::function<void(TIBDataSet&)> AfterDelete;
+
   // Runs the SELECT (or EXECUTE PROCEDURE with outputs) and reads its first row.
   void Open();
   void SetActive(bool value);

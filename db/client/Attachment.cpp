@@ -85,6 +85,7 @@ void Attachment::Attach(const std::string& connectionString, const std::vector<s
   Check(status);
   impl_->db = db;
   impl_->dialect = dialect;
+  impl_->odsMajor = 0;
 }
 
 void Attachment::Create(const std::string& connectionString, const std::vector<std::string>& createParams,
@@ -104,6 +105,7 @@ void Attachment::Create(const std::string& connectionString, const std::vector<s
   Check(status);
   impl_->db = db;
   impl_->dialect = dialect;
+  impl_->odsMajor = 0;
 }
 
 void Attachment::Drop() {
@@ -138,6 +140,26 @@ bool Attachment::IsAttached() const {
 
 int Attachment::Dialect() const {
   return impl_->dialect;
+}
+
+int Attachment::OdsMajorVersion() const {
+  if (!IsAttached()) throw DatabaseError("La base de données n'est pas ouverte.");
+  if (impl_->odsMajor != 0) return impl_->odsMajor;
+  ISC_STATUS_ARRAY status = {};
+  const char items[] = {isc_info_ods_version, isc_info_end};
+  char buffer[64] = {};
+  Api().isc_database_info(status, &impl_->db, sizeof items, items, sizeof buffer, buffer);
+  Check(status);
+  if (static_cast<unsigned char>(buffer[0]) != isc_info_ods_version) {
+    throw DatabaseError("Le serveur n'a pas donné la version de la structure de la base de données.");
+  }
+  const auto length = static_cast<unsigned>(static_cast<unsigned char>(buffer[1]) |
+                                            (static_cast<unsigned char>(buffer[2]) << 8));
+  int value = 0;
+  for (unsigned i = 0; i < length && i < 4; ++i)
+    value |= static_cast<unsigned char>(buffer[3 + i]) << (8 * i);
+  impl_->odsMajor = value;
+  return value;
 }
 
 bool Attachment::IsAlive() const noexcept {

@@ -37,6 +37,11 @@ class Attachment {
   // The users attached to the database, one entry per attachment (isc_info_user_names).
   std::vector<std::string> UserNames() const;
   int Dialect() const;
+  // The major on-disk structure version of the attached database (isc_info_ods_version), asked
+  // once per attachment: 10 for Firebird 1.x, 11 for 2.x, 12 for 3.0, 13 for 4 and later. A
+  // server opens no database of a newer structure than its own, so 12 or more means a server of
+  // the Firebird 3 family or later. Every server since InterBase answers it.
+  int OdsMajorVersion() const;
 
   struct Impl;
   Impl& impl() const { return *impl_; }

@@ -91,6 +91,7 @@ namespace kv::fb {
 struct Attachment::Impl {
   isc_db_handle db = 0;
   int dialect = 3;
+  int odsMajor = 0;  // asked once per attachment; 0 until then
 };
 
 struct Transaction::Impl {
