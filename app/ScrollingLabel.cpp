@@ -28,9 +28,9 @@ ScrollingLabel::~ScrollingLabel() = default;
 
 void ScrollingLabel::setText(const QString& text) {
   text_ = text;
+  setAccessibleDescription(text);
   verticalScrollBar()->setValue(0);
   Relayout();
-  viewport()->update();
 }
 
 int ScrollingLabel::LineHeight() const {
@@ -78,17 +78,30 @@ int ScrollingLabel::Wrap(int width) {
 void ScrollingLabel::Relayout() {
   if (relayingOut_) return;
   relayingOut_ = true;
+  // Whether the text needs the scroll bar, judged from the whole width and then the width the
+  // bar leaves; the lines themselves are wrapped at the viewport's width once it is laid out.
   const int width = contentsRect().width();
   const int shown = std::max(1, contentsRect().height() / LineHeight());
   bool scrolls = Wrap(width) > shown;
   if (scrolls)
     scrolls = Wrap(width - style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this)) > shown;
   setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
-  QScrollBar* bar = verticalScrollBar();
-  bar->setPageStep(shown);
-  bar->setRange(0, std::max(0, LineCount() - shown));
   setFocusPolicy(scrolls ? Qt::TabFocus : Qt::NoFocus);
   relayingOut_ = false;
+  WrapToViewport();
+}
+
+void ScrollingLabel::WrapToViewport() {
+  Wrap(viewport()->width());
+  QScrollBar* bar = verticalScrollBar();
+  bar->setPageStep(ShownLines());
+  bar->setRange(0, std::max(0, LineCount() - ShownLines()));
+  viewport()->update();
+}
+
+bool ScrollingLabel::viewportEvent(QEvent* event) {
+  if (event->type() == QEvent::Resize && !relayingOut_) WrapToViewport();
+  return QAbstractScrollArea::viewportEvent(event);
 }
 
 void ScrollingLabel::paintEvent(QPaintEvent*) {
@@ -113,10 +126,7 @@ void ScrollingLabel::resizeEvent(QResizeEvent* event) {
 
 void ScrollingLabel::changeEvent(QEvent* event) {
   QAbstractScrollArea::changeEvent(event);
-  if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
-    Relayout();
-    viewport()->update();
-  }
+  if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) Relayout();
 }
 
 void ScrollingLabel::keyPressEvent(QKeyEvent* event) {

@@ -38,10 +38,13 @@ class ScrollingLabel : public QAbstractScrollArea {
   void changeEvent(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
+  bool viewportEvent(QEvent* event) override;
 
  private:
-  // Wraps the text at the width left by the scroll bar when one is needed, and sets the bar.
+  // Shows the scroll bar when the text needs it, and wraps the text again.
   void Relayout();
+  // Wraps the text at the viewport's width and sets the scroll bar's range.
+  void WrapToViewport();
   // Wraps every paragraph at `width`; answers the number of lines.
   int Wrap(int width);
 
