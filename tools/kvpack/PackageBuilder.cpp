@@ -143,8 +143,8 @@ RecordPlace CompressInto(const PackageInput& input, Scratch& scratch, std::size_
 
 // Compresses every input, `workers` files at a time, each worker into a scratch file of its own.
 // Largest files first, so that no worker is left alone with a big file at the end. Answers where
-// each input's record lies; on a failure, raises the error of the first failed input in input
-// order once every worker has stopped.
+// each input's record lies. A failure stops the workers from taking further files; once all
+// have stopped, the error of the failed input that comes first in input order is raised.
 std::vector<RecordPlace> CompressAll(const std::vector<PackageInput>& inputs, unsigned workers,
                                      std::vector<std::unique_ptr<Scratch>>& scratches,
                                      const fs::path& output) {
