@@ -9,8 +9,11 @@
 //   anon     peak anonymous resident memory (heap and stacks: zlib streams and buffers),
 //            sampled every millisecond;
 //   +anon    that peak minus the anonymous memory just before the build.
+// It also gives the CPU time of each build: on a machine that other programs keep busy, the
+// elapsed times say little, while CPU time over elapsed time shows how many cores the build used.
 // The two packages are compared byte for byte.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,22 +44,33 @@ using kv::bench::StatusKb;
 
 struct PhaseResult {
   double seconds = 0;
+  double cpuSeconds = 0;  // user and system time of all the process's threads
   long hwmKb = 0;
   long anonKb = 0;
   long anonBaseKb = 0;
 };
+
+double CpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 int PhaseBuild(unsigned workers, const fs::path& src, const fs::path& out) {
   const auto inputs = kvpack::CollectInputs(src);
   PhaseResult r;
   r.anonBaseKb = StatusKb("RssAnon");
   AnonSampler sampler;
+  const double cpuStart = CpuSeconds();
   const auto start = Clock::now();
   kvpack::BuildPackage(inputs, out, std::nullopt, workers);
   r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  r.cpuSeconds = CpuSeconds() - cpuStart;
   r.anonKb = sampler.Stop();
   r.hwmKb = StatusKb("VmHWM");
-  std::cout << r.seconds << " " << r.hwmKb << " " << r.anonKb << " " << r.anonBaseKb << "\n";
+  std::cout << r.seconds << " " << r.cpuSeconds << " " << r.hwmKb << " " << r.anonKb << " " << r.anonBaseKb
+            << "\n";
   return 0;
 }
 
@@ -66,8 +80,9 @@ PhaseResult RunPhase(unsigned workers, const fs::path& src, const fs::path& out)
   FILE* child = ::popen(command.c_str(), "r");
   if (child == nullptr) throw kv::Error("cannot run the build with " + std::to_string(workers) + " workers");
   PhaseResult r;
-  const int fields = std::fscanf(child, "%lf %ld %ld %ld", &r.seconds, &r.hwmKb, &r.anonKb, &r.anonBaseKb);
-  if (::pclose(child) != 0 || fields != 4) {
+  const int fields = std::fscanf(child, "%lf %lf %ld %ld %ld", &r.seconds, &r.cpuSeconds, &r.hwmKb, &r.anonKb,
+                                 &r.anonBaseKb);
+  if (::pclose(child) != 0 || fields != 5) {
     throw kv::Error("the build with " + std::to_string(workers) + " workers failed");
   }
   return r;
@@ -143,15 +158,19 @@ int Main(int argc, char** argv) {
   std::cout << "package: " << fs::file_size(one) << " bytes (" << 100.0 * fs::file_size(one) / size
             << " % of the content), identical with 1 and " << workers << " workers\n";
 
-  std::printf("%-22s %8s %8s %8s %10s %10s %10s\n", "build (best run)", "seconds", "MB/s", "speed-up",
-              "VmHWM KiB", "anon KiB", "+anon KiB");
+  std::printf("%-22s %8s %8s %8s %8s %6s %10s %10s %10s\n", "build (best run)", "seconds", "MB/s", "speed-up",
+              "CPU s", "cores", "VmHWM KiB", "anon KiB", "+anon KiB");
   for (int p = 0; p < 2; ++p) {
     const std::string label = std::to_string(counts[p]) + (counts[p] == 1 ? " worker" : " workers");
-    std::printf("%-22s %8.3f %8.1f %8.2f %10ld %10ld %10ld\n", label.c_str(), best[p].seconds,
-                mb / best[p].seconds, best[0].seconds / best[p].seconds, best[p].hwmKb, best[p].anonKb,
+    std::printf("%-22s %8.3f %8.1f %8.2f %8.3f %6.2f %10ld %10ld %10ld\n", label.c_str(), best[p].seconds,
+                mb / best[p].seconds, best[0].seconds / best[p].seconds, best[p].cpuSeconds,
+                best[p].cpuSeconds / best[p].seconds, best[p].hwmKb, best[p].anonKb,
                 best[p].anonKb - best[p].anonBaseKb);
   }
-  std::printf("MB/s counts 10^6 bytes of content per second; %d run(s) per build\n", runs);
+  std::printf(
+      "MB/s counts 10^6 bytes of content per second; cores: CPU time over elapsed time (below the\n"
+      "worker count when other programs share the machine); %d run(s) per build\n",
+      runs);
   return 0;
 }
 
