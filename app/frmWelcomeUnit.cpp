@@ -5,6 +5,8 @@
 #include <QShowEvent>
 #include <QTimer>
 
+#include "app/ScrollingLabel.h"
+
 namespace kv {
 
 TfrmWelcome::TfrmWelcome(QWidget* parent) : TFrmStep(parent) {
@@ -25,11 +27,9 @@ TfrmWelcome::TfrmWelcome(QWidget* parent) : TFrmStep(parent) {
   LabelWarning->setFont(warningFont);
   SetWarningColour(kClMaroon);
 
-  LabelInfo = new QLabel(this);
+  // A description longer than the page has room for scrolls instead of being cut off.
+  LabelInfo = new ScrollingLabel(this);
   LabelInfo->setObjectName(QStringLiteral("LabelInfo"));
-  LabelInfo->setWordWrap(true);
-  LabelInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  LabelInfo->setTextFormat(Qt::PlainText);
 
   TimerBlink = new QTimer(this);
   TimerBlink->setObjectName(QStringLiteral("TimerBlink"));

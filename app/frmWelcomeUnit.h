@@ -12,6 +12,8 @@ class QTimer;
 
 namespace kv {
 
+class ScrollingLabel;
+
 // The warning's two colours (clMaroon and clRed).
 inline const QColor kClMaroon(0x80, 0x00, 0x00);
 inline const QColor kClRed(0xFF, 0x00, 0x00);
@@ -37,7 +39,7 @@ class TfrmWelcome : public TFrmStep {
   QColor WarningColour() const;
 
   QLabel* LabelWarning;
-  QLabel* LabelInfo;
+  ScrollingLabel* LabelInfo;
   QTimer* TimerBlink;
 
  protected:

@@ -10,6 +10,7 @@
 
 #include "app/InstanceGuard.h"
 #include "app/QtRichTextControl.h"
+#include "app/QtTranslation.h"
 #include "app/QtUserInterface.h"
 #include "app/Unattended.h"
 #include "app/UpdaterTable.h"
@@ -67,6 +68,8 @@ int main(int argc, char** argv) {
   kv::InstanceGuard guard;
   QApplication application(argc, argv);
   QApplication::setApplicationName(QString::fromStdString(kv::ApplicationTitle()));
+  // The toolkit's own buttons and dialogs (printer, folder, file) in French, as the program's.
+  const kv::QtTranslation qtFrench;
   if (guard.IsAlreadyRunning()) return commandLine.unattended ? kv::kExitAlreadyRunning : kv::kExitCompleted;
 
   kv::QtUserInterface windows;

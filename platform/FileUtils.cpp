@@ -98,7 +98,8 @@ bool IsExistingFolder(const std::string& path) {
 }
 
 win::DWORD FileInUseError(const std::string& fileName) {
-  if (win::GetFileAttributes(fileName) == win::INVALID_FILE_ATTRIBUTES) return 0;
+  // A folder is no file: opening it would fail with ERROR_ACCESS_DENIED.
+  if (!IsExistingFile(fileName)) return 0;
   auto file = win::File::Create(fileName, win::GENERIC_READ | win::GENERIC_WRITE, 0, win::OPEN_EXISTING);
   if (!file) return win::GetLastError();
   return 0;

@@ -40,7 +40,8 @@ std::string ExtractFileName(const std::string& path);
 std::string ExtractFilePath(const std::string& path);
 bool IsExistingFile(const std::string& path);
 bool IsExistingFolder(const std::string& path);
-// 0 when the file is missing or can be opened exclusively, else the Windows error of the open.
+// 0 when no file of that name exists (a folder is none) or the file can be opened exclusively,
+// else the Windows error of the open.
 win::DWORD FileInUseError(const std::string& fileName);
 // Source and destination are single names or masks; -1 when the user aborted.
 int ShellFileOperation(unsigned operation, const std::string& source, const std::string& destination,

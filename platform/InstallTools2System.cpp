@@ -134,13 +134,9 @@ std::string TWindowsInstaller::GetProgramsPath() {
 }
 
 std::string TWindowsInstaller::GetUsername() {
-  const auto name = win::GetUserName();
+  const auto name = win::GetUserName(64);
   if (!name) {
     if (win::GetLastError() == win::ERROR_NOT_LOGGED_ON) return "?";
-    RaiseLastOSError();
-  }
-  if (name->size() >= 64) {  // the 64-character buffer of the system call
-    win::SetLastError(win::ERROR_INSUFFICIENT_BUFFER);
     RaiseLastOSError();
   }
   return *name;

@@ -131,7 +131,7 @@ void FileAttributesError(const std::string& fileName, bool continueAfter) {
 }
 
 std::string GetComputerNameText() {
-  if (auto name = win::GetComputerName()) return name->substr(0, 15);
+  if (auto name = win::GetComputerName(16)) return *name;
   const win::DWORD code = win::GetLastError();
   if (code == win::ERROR_NOT_LOGGED_ON) return "?";
   ShowLastError("GetComputerName " + std::to_string(code), false);
@@ -139,10 +139,10 @@ std::string GetComputerNameText() {
 }
 
 std::string GetUserNameText() {
-  auto name = win::GetUserName();
+  auto name = win::GetUserName(80);
   if (win::GetLastError() == win::ERROR_NOT_LOGGED_ON) return "?";
-  if (!name) return {};
-  return name->substr(0, std::min(name->find('\0'), std::size_t{79}));
+  if (!name) return {};  // the buffer stays zeroed
+  return name->substr(0, name->find('\0'));
 }
 
 std::string GetFileVersionString(const std::string& fileName) {

@@ -33,6 +33,7 @@ inline constexpr DWORD ERROR_HANDLE_EOF = 38;
 inline constexpr DWORD ERROR_BAD_NETPATH = 53;
 inline constexpr DWORD ERROR_FILE_EXISTS = 80;
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+inline constexpr DWORD ERROR_BUFFER_OVERFLOW = 111;
 inline constexpr DWORD ERROR_DISK_FULL = 112;
 inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr DWORD ERROR_INVALID_NAME = 123;
@@ -206,9 +207,12 @@ struct OsVersion {
   DWORD minor = 0;
 };
 OsVersion GetVersion();
-// Fail with ERROR_NOT_LOGGED_ON when the prefix says so.
-std::optional<std::string> GetComputerName();
-std::optional<std::string> GetUserName();
+// The names as the system copies them into a buffer of `size` characters, the terminating null
+// included. A name that does not fit fails as Windows fails: ERROR_BUFFER_OVERFLOW for the
+// computer name, ERROR_INSUFFICIENT_BUFFER for the user name. Both fail with ERROR_NOT_LOGGED_ON
+// when the prefix says so.
+std::optional<std::string> GetComputerName(DWORD size);
+std::optional<std::string> GetUserName(DWORD size);
 // 1036 for French (France).
 std::uint16_t GetSystemDefaultLangID();
 // The language's name as a French Windows gives it ("Français (France)").

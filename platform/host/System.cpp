@@ -33,6 +33,11 @@ bool IniFlag(const char* key, bool fallback) {
   return *v == "1" || text::IEquals(*v, "yes") || text::IEquals(*v, "true");
 }
 
+// Whether a name fits a buffer of `size` UTF-16 characters beside its terminating null.
+bool FitsBuffer(const std::string& name, DWORD size) {
+  return text::Utf8ToUtf16(name).size() < size;
+}
+
 }  // namespace
 
 unsigned GetDriveType(const std::string& root) {
@@ -134,21 +139,31 @@ OsVersion GetVersion() {
   return v;
 }
 
-std::optional<std::string> GetComputerName() {
+std::optional<std::string> GetComputerName(DWORD size) {
   if (!IniFlag("logged_on", true)) {
     SetLastError(ERROR_NOT_LOGGED_ON);
     return std::nullopt;
   }
-  return Prefix::Current().Ini("system", "computer", "KORVANE-PC");
+  std::string name = Prefix::Current().Ini("system", "computer", "KORVANE-PC");
+  if (!FitsBuffer(name, size)) {
+    SetLastError(ERROR_BUFFER_OVERFLOW);
+    return std::nullopt;
+  }
+  return name;
 }
 
-std::optional<std::string> GetUserName() {
+std::optional<std::string> GetUserName(DWORD size) {
   if (!IniFlag("logged_on", true)) {
     SetLastError(ERROR_NOT_LOGGED_ON);
+    return std::nullopt;
+  }
+  std::string name = Prefix::Current().Ini("system", "user", "utilisateur");
+  if (!FitsBuffer(name, size)) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return std::nullopt;
   }
   SetLastError(ERROR_SUCCESS);
-  return Prefix::Current().Ini("system", "user", "utilisateur");
+  return name;
 }
 
 std::uint16_t GetSystemDefaultLangID() {
@@ -195,6 +210,7 @@ std::optional<std::string> FormatMessage(DWORD code) {
       {53, "Le chemin réseau n’a pas été trouvé."},
       {80, "Le fichier existe."},
       {87, "Paramètre incorrect."},
+      {111, "Le nom de fichier est trop long."},
       {112, "Espace insuffisant sur le disque."},
       {122, "La zone de données passée à un appel système est insuffisante."},
       {123, "La syntaxe du nom de fichier, de répertoire ou de volume est incorrecte."},

@@ -9,16 +9,19 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <QTimer>
 #include <QToolButton>
 
 #include "app/InstanceGuard.h"
+#include "app/ScrollingLabel.h"
 #include "platform/FileUtils.h"
 #include "platform/Messages.h"
 #include "tests/app/AppTestSupport.h"
@@ -60,6 +63,70 @@ QString PdfTitle(const QString& pdf) {
 
 QRect GeometryIn(const QWidget* widget, const QWidget* ancestor) {
   return QRect(widget->mapTo(ancestor, QPoint(0, 0)), widget->size());
+}
+
+// The demo package's description, as the wizard reads it from "AppInfo2.txt".
+std::string DemoDescription() {
+  QFile file(QStringLiteral(KV_SOURCE_DIR "/demo/package/AppInfo2.txt"));
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return text::Cp1252ToUtf8(file.readAll().toStdString());
+}
+
+// A description that needs about twice the room the welcome page has.
+const char* const kLongDescription =
+    "Cette mise à jour remplace les bibliothèques PDF partagées par tous les produits de la suite, "
+    "les dictionnaires orthographiques (anglais, français, allemand, italien) et les fichiers de "
+    "langue de la visionneuse PDF.\r\n"
+    "Les fichiers sont copiés dans le dossier Common\\Programs de votre installation ; les versions "
+    "précédentes sont remplacées, même en lecture seule.\r\n"
+    "Aucun redémarrage n'est nécessaire. Dernière ligne de la description.\r\n";
+
+// The label's wrapped lines joined: its text without the line breaks.
+QString JoinedLines(const ScrollingLabel& label) {
+  QString joined;
+  for (int i = 0; i < label.LineCount(); ++i) joined += label.LineText(i);
+  return joined;
+}
+
+// Whether a band of rows of an image holds anything but the background colour.
+bool HasInk(const QImage& image, int top, int bottom, int width) {
+  const QRgb background = image.pixel(width - 1, image.height() - 1);
+  for (int y = top; y < bottom; ++y) {
+    for (int x = 0; x < width; ++x) {
+      if (image.pixel(x, y) != background) return true;
+    }
+  }
+  return false;
+}
+
+// Scrolls through the whole text, looking at the pixels: every line shown lies whole above the
+// last whole line's bottom, nothing is drawn below it, and each line is shown at some position.
+// Answers the number of lines seen.
+int LinesSeenWhole(ScrollingLabel& label) {
+  QScrollBar* bar = label.verticalScrollBar();
+  const int height = label.LineHeight();
+  const int shown = label.ShownLines();
+  const int width = label.viewport()->width();
+  QSet<int> seen;
+  for (int value = bar->minimum(); value <= bar->maximum(); ++value) {
+    bar->setValue(value);
+    const QImage image = label.grab().toImage();
+    if (HasInk(image, shown * height, label.viewport()->height(), width)) {
+      qWarning() << "a line is cut below line" << shown << "at the scroll value" << value;
+      return -1;
+    }
+    for (int i = 0; i < shown && label.FirstShownLine() + i < label.LineCount(); ++i) {
+      const int line = label.FirstShownLine() + i;
+      const bool blank = label.LineText(line).trimmed().isEmpty();
+      if (HasInk(image, i * height, (i + 1) * height, width) == blank) {
+        qWarning() << "line" << line << "is not drawn in its place at the scroll value" << value;
+        return -1;
+      }
+      seen.insert(line);
+    }
+  }
+  bar->setValue(bar->minimum());
+  return static_cast<int>(seen.size());
 }
 
 }  // namespace
@@ -268,7 +335,7 @@ class WizardWindowTest : public QObject {
                        "sera supprimée.\r\n\r\nPremière ligne\r\nSeconde ligne\r\n"));
     QVERIFY(welcome.LabelWarning->font().bold());
     QCOMPARE(welcome.LabelWarning->font().pixelSize(), 15);
-    QVERIFY(welcome.LabelWarning->wordWrap() && welcome.LabelInfo->wordWrap());
+    QVERIFY(welcome.LabelWarning->wordWrap());
 
     // An empty title names the product "?"; a description without final line break stays as it is.
     welcome.SetTexts("", "Sans fin de ligne");
@@ -327,6 +394,67 @@ class WizardWindowTest : public QObject {
     welcome.resize(425, height);
     QCOMPARE(welcome.LabelWarning->geometry(), warning);
     QCOMPARE(welcome.LabelInfo->geometry(), info);
+  }
+
+  // The demo's description fits the page: nothing to scroll, every line shown whole.
+  void demoDescriptionFits() {
+    PackageTexts texts;
+    texts.description = DemoDescription();
+    QVERIFY(!texts.description.empty());
+    Wizard wizard(texts);
+    QVERIFY(wizard.Start());
+    ScrollingLabel& info = *wizard.Welcome().LabelInfo;
+    QCOMPARE(info.geometry(), QRect(20, 166, 385, 111));
+    QVERIFY2(info.LineCount() <= info.ShownLines(), qPrintable(JoinedLines(info)));
+    QCOMPARE(info.verticalScrollBar()->maximum(), 0);
+    QVERIFY(!info.verticalScrollBar()->isVisible());
+    QCOMPARE(info.focusPolicy(), Qt::NoFocus);
+    QCOMPARE(JoinedLines(info), QString(info.text()).remove("\r\n"));
+    QCOMPARE(LinesSeenWhole(info), info.LineCount());
+  }
+
+  // A description longer than the room left keeps the designed rectangle and scrolls inside it,
+  // one whole line at a time, down to its last line; the keyboard reaches it too.
+  void longDescriptionScrolls_data() {
+    QTest::addColumn<int>("height");
+    QTest::newRow("the window's page area") << 301;
+    QTest::newRow("282") << 282;
+    QTest::newRow("a tall window") << 420;
+  }
+
+  void longDescriptionScrolls() {
+    QFETCH(int, height);
+    PackageTexts texts;
+    texts.description = kLongDescription;
+    Wizard wizard(texts);
+    QVERIFY(wizard.Start());
+    TfrmWelcome& welcome = wizard.Welcome();
+    welcome.resize(425, height);
+    const int q = height / 4;
+    ScrollingLabel& info = *welcome.LabelInfo;
+    QCOMPARE(info.geometry(), QRect(20, height - q - 60, 385, height - 2 * q - 40));
+    QCOMPARE(info.font().pixelSize(), 15);
+    QVERIFY(info.verticalScrollBar()->isVisible());
+    QVERIFY(info.rect().contains(info.verticalScrollBar()->geometry()));
+    // Whole lines only, and no more than one line's height left empty.
+    QCOMPARE(info.ShownLines(), info.viewport()->height() / info.LineHeight());
+    QCOMPARE(info.verticalScrollBar()->maximum(), info.LineCount() - info.ShownLines());
+    if (height == 301) QVERIFY(info.LineCount() >= 2 * info.ShownLines());
+    QCOMPARE(JoinedLines(info), QString(info.text()).remove("\r\n"));
+    QVERIFY(info.LineText(info.LineCount() - 1).endsWith(QStringLiteral("de la description.")));
+    QCOMPARE(LinesSeenWhole(info), info.LineCount());
+
+    // Tab reaches the text, and the keys move through it.
+    QCOMPARE(info.focusPolicy(), Qt::TabFocus);
+    info.setFocus();
+    QTest::keyClick(&info, Qt::Key_Down);
+    QCOMPARE(info.FirstShownLine(), 1);
+    QTest::keyClick(&info, Qt::Key_PageDown);
+    QCOMPARE(info.FirstShownLine(), std::min(1 + info.ShownLines(), info.verticalScrollBar()->maximum()));
+    QTest::keyClick(&info, Qt::Key_End);
+    QCOMPARE(info.FirstShownLine() + info.ShownLines(), info.LineCount());
+    QTest::keyClick(&info, Qt::Key_Home);
+    QCOMPARE(info.FirstShownLine(), 0);
   }
 
   void noticePageShowsThePackageNotice() {
@@ -458,7 +586,7 @@ class WizardWindowTest : public QObject {
   // A picture of each page inside the window at its designed size, for the documentation.
   void screenshots() {
     PackageTexts texts;
-    texts.description = "Bibliothèques PDF, dictionnaires et fichiers de langue.";
+    texts.description = DemoDescription();
     texts.notice =
         "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0 Arial;}}\\f0\\fs20 \\b Version 2013\\b0\\par "
         "\\par - Nouvelle biblioth\\'e8que PDF : impression plus rapide des listes\\par "
@@ -489,6 +617,16 @@ class WizardWindowTest : public QObject {
       QVERIFY(shot.save(folder.filePath(QString::fromLatin1(names[i]) + ".png")));
     }
     QCOMPARE(wizard.Button("ButtonNext").text(), QStringLiteral("Quitter"));
+
+    // The welcome page with a description twice as long as the room it has.
+    texts.description = kLongDescription;
+    Wizard longer(texts);
+    QVERIFY(longer.Start());
+    longer.Welcome().TimerBlink->stop();
+    QTRY_VERIFY(longer.Welcome().LabelInfo->verticalScrollBar()->isVisible());
+    QTest::qWait(50);
+    const QImage shot = longer.Window().grab().toImage();
+    QVERIFY(shot.save(folder.filePath(QStringLiteral("welcome-long-description.png"))));
   }
 };
 

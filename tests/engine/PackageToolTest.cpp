@@ -148,6 +148,38 @@ TEST_F(Kvpack, SameInputsGiveTheSameBytes) {
   }
 }
 
+// Files compressed side by side, in whatever order the workers finish them, give the bytes of a
+// one-worker build: more files than workers, of sizes that make the workers overtake each other.
+TEST_F(Kvpack, WorkersDoNotChangeTheBytes) {
+  for (std::uint32_t i = 0; i < 12; ++i) {
+    const std::size_t size = (i % 4 == 0) ? 900000 + i * 1000 : 20000 + i * 15000;
+    WriteHostFile(src_ / ("part" + std::to_string(i) + ".bin"),
+                  i % 3 == 0 ? test::RandomBytes(size, 100 + i) : test::WordText(size, 100 + i));
+  }
+  const fs::path stub = Path("stub");
+  fs::copy_file(test::KvpackPath(), stub);
+  std::string reference;
+  for (const char* jobs : {"1", "2", "3", "8", "32"}) {
+    SCOPED_TRACE(std::string("--jobs ") + jobs);
+    const fs::path out = Path(std::string("out-") + jobs + ".exe");
+    const CommandResult build =
+        RunKvpack({"build", src_.string(), "-o", out.string(), "--stub", stub.string(), "--jobs", jobs});
+    ASSERT_EQ(build.exitCode, 0) << build.err;
+    const std::string bytes = ReadHostFile(out);
+    if (reference.empty()) {
+      reference = bytes;
+      ASSERT_EQ(ReadAll(*OpenPackageFile(out.string())).size(), files_.size() + 12);
+    } else {
+      EXPECT_TRUE(bytes == reference) << "differs from the one-worker build";
+    }
+  }
+  // Without --jobs: one worker per core, the same bytes again.
+  const CommandResult build =
+      RunKvpack({"build", src_.string(), "-o", Path("out.exe").string(), "--stub", stub.string()});
+  ASSERT_EQ(build.exitCode, 0) << build.err;
+  EXPECT_TRUE(ReadHostFile(Path("out.exe")) == reference);
+}
+
 TEST_F(Kvpack, ListShowsNameLengthTimeAndCompressedSize) {
   ASSERT_EQ(RunKvpack({"build", src_.string(), "-o", Path("pkg.dll").string()}).exitCode, 0);
   const CommandResult list = RunKvpack({"list", Path("pkg.dll").string()});
@@ -239,6 +271,10 @@ TEST_F(Kvpack, UsageErrorsExitWithTwo) {
       {"build", "-o", Path("x.dll").string()},
       {"build", dir, "-o", Path("x.dll").string(), "--bogus"},
       {"build", dir, dir, "-o", Path("x.dll").string()},
+      {"build", dir, "-o", Path("x.dll").string(), "--jobs"},
+      {"build", dir, "-o", Path("x.dll").string(), "--jobs", "0"},
+      {"build", dir, "-o", Path("x.dll").string(), "--jobs", "two"},
+      {"build", dir, "-o", Path("x.dll").string(), "--jobs", "-1"},
       {"list"},
       {"list", "a", "b"},
       {"extract", "only-one"},
@@ -267,6 +303,11 @@ TEST_F(Kvpack, FailuresExitWithOneAndAClearMessage) {
   WriteHostFile(Path("collide/a.txt"), "1");
   WriteHostFile(Path("collide/A.TXT"), "2");
   WriteHostFile(Path("text.txt"), "not a package");
+  // Among files that other workers compress meanwhile, one whose content outgrows its size (a
+  // kernel file reports 0 bytes): the build stops with its error, whatever the workers.
+  for (int i = 0; i < 6; ++i)
+    WriteHostFile(Path("growing/f" + std::to_string(i) + ".bin"), test::WordText(300000, 40 + i));
+  fs::create_symlink("/proc/version", Path("growing/f3-kernel.txt"));
 
   const struct {
     const char* label;
@@ -278,6 +319,12 @@ TEST_F(Kvpack, FailuresExitWithOneAndAClearMessage) {
       {"missing stub",
        {"build", src_.string(), "-o", Path("x.dll").string(), "--stub", Path("nostub").string()},
        "nostub"},
+      {"a file that grows, one worker",
+       {"build", Path("growing").string(), "-o", Path("x.dll").string(), "--jobs", "1"},
+       "f3-kernel.txt : Le fichier a grandi pendant sa lecture"},
+      {"a file that grows, three workers",
+       {"build", Path("growing").string(), "-o", Path("x.dll").string(), "--jobs", "3"},
+       "f3-kernel.txt : Le fichier a grandi pendant sa lecture"},
       {"not a package", {"list", Path("text.txt").string()}, "text.txt"},
       {"unsafe name",
        {"extract", Path("evil.dll").string(), Path("out/inner").string()},

@@ -71,6 +71,10 @@ TEST(FileUtils, FileInUseErrorTellsMissingFreeAndHeldFiles) {
   EXPECT_EQ(FileInUseError("C:\\missing.dll"), 0u);
   prefix.WriteFile("C:\\A\\main.dll", "x");
   EXPECT_EQ(FileInUseError("C:\\A\\main.dll"), 0u);
+  // A folder is no file, although opening it as one fails (access denied).
+  EXPECT_FALSE(win::File::Create("C:\\A", win::GENERIC_READ | win::GENERIC_WRITE, 0, win::OPEN_EXISTING));
+  EXPECT_EQ(FileInUseError("C:\\A"), 0u);
+  EXPECT_EQ(FileInUseError("C:\\A\\"), 0u);
   {
     auto holder =
         win::File::Create("C:\\A\\main.dll", win::GENERIC_READ, win::FILE_SHARE_READ, win::OPEN_EXISTING);

@@ -391,17 +391,29 @@ TEST(InstallerNames, NumberedNamesGoBeforeTheExtension) {
   EXPECT_EQ(Access::MakeNumberedFileName("C:\\App\\data.bin"), "C:\\App\\data000.bin");
 }
 
+// With 000 to n-1 taken: the last free number, then none.
 TEST(InstallerNames, NumberedNamesRunOutAfter999) {
-  TempPrefix prefix;
-  const fs::path folder = prefix.Host("C:\\App");
-  fs::create_directories(folder);
-  for (int i = 0; i < 1000; ++i) {
-    char name[16];
-    std::snprintf(name, sizeof name, "main%03d.exe", i);
-    std::ofstream(folder / name) << "";
+  struct Case {
+    int taken;
+    const char* expected;  // nullptr: no name left
+  };
+  for (const Case& c : {Case{999, "C:\\App\\main999.exe"}, Case{1000, nullptr}}) {
+    TempPrefix prefix;
+    const fs::path folder = prefix.Host("C:\\App");
+    fs::create_directories(folder);
+    for (int i = 0; i < c.taken; ++i) {
+      char digits[8];
+      std::snprintf(digits, sizeof digits, "%03d", i % 1000);
+      std::ofstream(folder / ("main" + std::string(digits) + ".exe")) << "";
+    }
+    if (c.expected != nullptr) {
+      EXPECT_EQ(Access::MakeNumberedFileName("C:\\App\\main.exe"), c.expected) << c.taken;
+    } else {
+      EXPECT_EQ(RaisedText([] { Access::MakeNumberedFileName("C:\\App\\main.exe"); }),
+                "Cannot find unique filename for\r\nC:\\App\\main.exe")
+          << c.taken;
+    }
   }
-  EXPECT_EQ(RaisedText([] { Access::MakeNumberedFileName("C:\\App\\main.exe"); }),
-            "Cannot find unique filename for\r\nC:\\App\\main.exe");
 }
 
 TEST(InstallerNames, UniqueFoldersAreNumbered) {

@@ -143,6 +143,29 @@ TEST(Messages, ComputerAndUserNamesComeFromTheSystem) {
   EXPECT_EQ(GetUserNameText(), "?");
 }
 
+// The computer name goes into 16 characters and the user name into 80, the null included: a name
+// that fills the buffer is refused by the system, never cut.
+TEST(Messages, NamesLongerThanTheirBuffersAreRefused) {
+  TempPrefix prefix;
+  prefix.SetSystem("computer", std::string(15, 'C'));
+  prefix.SetSystem("user", std::string(79, 'u'));
+  EXPECT_EQ(GetComputerNameText(), std::string(15, 'C'));
+  EXPECT_EQ(GetUserNameText(), std::string(79, 'u'));
+  // Characters, not bytes: fifteen accented letters still fit.
+  prefix.SetSystem("computer", "ÉÉÉÉÉÉÉÉÉÉÉÉÉÉÉ");
+  EXPECT_EQ(GetComputerNameText(), "ÉÉÉÉÉÉÉÉÉÉÉÉÉÉÉ");
+
+  prefix.SetSystem("computer", std::string(16, 'C'));
+  prefix.SetSystem("user", std::string(80, 'u'));
+  ScriptedUi ui;
+  EXPECT_THROW(GetComputerNameText(), SilentAbort);
+  ASSERT_EQ(ui.Boxes().size(), 1u);
+  EXPECT_EQ(ui.Boxes()[0].caption, "Erreur");
+  EXPECT_EQ(ui.Boxes()[0].text, "GetComputerName 111\r\nLe nom de fichier est trop long.");
+  EXPECT_EQ(GetUserNameText(), "");
+  EXPECT_EQ(ui.Boxes().size(), 1u);
+}
+
 TEST(Messages, WindowsFolderEndsWithABackslash) {
   TempPrefix prefix;
   EXPECT_EQ(GetWindowsFolder(), "C:\\Windows\\");
@@ -180,7 +203,8 @@ TEST(Messages, ArrangeButtonsLaysTheBarOutRightToLeft) {
 }
 
 TEST(Messages, ArrangeButtonsMarginIsFortyPercentRounded) {
-  const std::pair<int, int> cases[] = {{23, 9}, {25, 10}, {30, 12}, {20, 8}, {15, 6}};
+  const std::pair<int, int> cases[] = {{23, 9}, {25, 10},           {30, 12}, {20, 8},
+                                       {15, 6}, {24, 10} /* 9.6 */, {27, 11} /* 10.8 */};
   for (const auto& [height, margin] : cases) {
     ButtonPanel panel;
     panel.clientWidth = 200;

@@ -4,10 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <fstream>
+#include <memory>
+#include <thread>
 
 #include "platform/MappedFile.h"
 #include "platform/PeWriter.h"
@@ -103,11 +107,87 @@ class TemporaryBeside {
   int fd_ = -1;
 };
 
-// Where each record lies in the scratch file.
+// Where each record lies: which worker's scratch file, and where in it.
 struct RecordPlace {
+  std::size_t scratch = 0;
   std::uint64_t offset = 0;
   std::uint64_t size = 0;
 };
+
+// One worker's scratch file, its records one after the other.
+struct Scratch {
+  explicit Scratch(const fs::path& output) : file(output, "records") {}
+  TemporaryBeside file;
+  std::uint64_t size = 0;
+};
+
+// Streams one input through zlib to the end of a scratch file.
+RecordPlace CompressInto(const PackageInput& input, Scratch& scratch, std::size_t scratchIndex) {
+  Fd in(::open(input.file.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.Get() < 0) Fail("Impossible d'ouvrir", input.file, errno);
+  RecordPlace place{scratchIndex, scratch.size, 0};
+  try {
+    kv::DeflateRecord(
+        input.size, input.time,
+        [&](std::uint8_t* buffer, std::size_t size) { return ReadSome(in.Get(), buffer, size, input.file); },
+        [&](const std::uint8_t* p, std::size_t n) {
+          WriteAll(scratch.file.Fd(), p, n, scratch.file.Path());
+          place.size += n;
+        });
+  } catch (const Error& e) {
+    throw Error(input.file.string() + " : " + e.what());
+  }
+  scratch.size += place.size;
+  return place;
+}
+
+// Compresses every input, `workers` files at a time, each worker into a scratch file of its own.
+// Largest files first, so that no worker is left alone with a big file at the end. Answers where
+// each input's record lies. A failure stops the workers from taking further files; once all
+// have stopped, the error of the failed input that comes first in input order is raised.
+std::vector<RecordPlace> CompressAll(const std::vector<PackageInput>& inputs, unsigned workers,
+                                     std::vector<std::unique_ptr<Scratch>>& scratches,
+                                     const fs::path& output) {
+  std::vector<std::size_t> order(inputs.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return inputs[a].size > inputs[b].size; });
+
+  const std::size_t count = std::clamp<std::size_t>(workers, 1, std::max<std::size_t>(inputs.size(), 1));
+  for (std::size_t w = 0; w < count; ++w) scratches.push_back(std::make_unique<Scratch>(output));
+
+  std::vector<RecordPlace> places(inputs.size());
+  std::vector<std::exception_ptr> errors(inputs.size());
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> failed{false};
+  auto work = [&](std::size_t w) {
+    while (!failed.load()) {
+      const std::size_t at = next.fetch_add(1);
+      if (at >= order.size()) return;
+      const std::size_t i = order[at];
+      try {
+        places[i] = CompressInto(inputs[i], *scratches[w], w);
+      } catch (...) {
+        errors[i] = std::current_exception();
+        failed = true;
+      }
+    }
+  };
+  {
+    std::vector<std::jthread> threads;  // joined when leaving the block, also on a throw
+    try {
+      for (std::size_t w = 1; w < count; ++w) threads.emplace_back(work, w);
+    } catch (...) {
+      failed = true;
+      throw;
+    }
+    work(0);
+  }
+  for (const std::exception_ptr& error : errors) {
+    if (error) std::rethrow_exception(error);
+  }
+  return places;
+}
 
 mode_t CurrentUmask() {
   const mode_t mask = ::umask(0);
@@ -171,40 +251,23 @@ std::vector<PackageInput> CollectInputs(const fs::path& folder) {
 }
 
 void BuildPackage(const std::vector<PackageInput>& inputs, const fs::path& output,
-                  const std::optional<fs::path>& stub) {
-  // Compress every file into the scratch file, one record after the other.
-  TemporaryBeside scratch(output, "records");
-  std::vector<RecordPlace> places;
-  places.reserve(inputs.size());
-  std::uint64_t scratchSize = 0;
-  for (const PackageInput& input : inputs) {
-    Fd in(::open(input.file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.Get() < 0) Fail("Impossible d'ouvrir", input.file, errno);
-    RecordPlace place{scratchSize, 0};
-    try {
-      kv::DeflateRecord(
-          input.size, input.time,
-          [&](std::uint8_t* buffer, std::size_t size) {
-            return ReadSome(in.Get(), buffer, size, input.file);
-          },
-          [&](const std::uint8_t* p, std::size_t n) {
-            WriteAll(scratch.Fd(), p, n, scratch.Path());
-            place.size += n;
-          });
-    } catch (const Error& e) {
-      throw Error(input.file.string() + " : " + e.what());
-    }
-    scratchSize += place.size;
-    places.push_back(place);
-  }
-  scratch.Close();
+                  const std::optional<fs::path>& stub, unsigned workers) {
+  if (workers == 0) workers = std::max(1u, std::thread::hardware_concurrency());
+  std::vector<std::unique_ptr<Scratch>> scratches;
+  const std::vector<RecordPlace> places = CompressAll(inputs, workers, scratches, output);
 
-  // The records stay in the scratch file; the writer streams them from its map.
-  const kv::MappedFile records(scratch.Path());
+  // The records stay in the scratch files; the writer streams them from their maps, in input
+  // order, so the image does not depend on which worker compressed which file.
+  std::vector<kv::MappedFile> records;
+  records.reserve(scratches.size());
+  for (const auto& scratch : scratches) {
+    scratch->file.Close();
+    records.emplace_back(scratch->file.Path());
+  }
   kv::PeWriter writer;
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     writer.AddView(kv::win::RT_RCDATA, kv::ResourceId(inputs[i].name), kv::kPackageLanguage,
-                   records.Bytes().subspan(places[i].offset, places[i].size));
+                   records[places[i].scratch].Bytes().subspan(places[i].offset, places[i].size));
   }
 
   TemporaryBeside out(output, "part");

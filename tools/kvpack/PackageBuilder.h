@@ -30,10 +30,12 @@ std::vector<PackageInput> CollectInputs(const std::filesystem::path& folder);
 
 // Writes the package of the inputs to `output` (replaced only once complete): the PE image alone,
 // or with a stub, a copy of the stub program followed by the image and the trailer, executable.
-// Each file is streamed through zlib; its record is kept in a scratch file beside the output, so
-// memory stays bounded whatever the package's size. The same inputs give the same bytes.
+// `workers` files are compressed at once (0: one per core). Each file is streamed through zlib
+// into its worker's scratch file beside the output, so memory stays bounded whatever the
+// package's size: per worker, one zlib stream and its buffers. The same inputs give the same
+// bytes, whatever the number of workers.
 void BuildPackage(const std::vector<PackageInput>& inputs, const std::filesystem::path& output,
-                  const std::optional<std::filesystem::path>& stub);
+                  const std::optional<std::filesystem::path>& stub, unsigned workers = 0);
 
 // Writes a record's content to a host file (folders created), replaced only once complete, with
 // the record's time as its last-write time. Answers the record's header.

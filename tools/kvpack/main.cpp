@@ -1,4 +1,6 @@
 // kvpack: builds update packages from a folder, lists them and writes their files back.
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <iostream>
@@ -15,8 +17,10 @@ namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
     "usage:\n"
-    "  kvpack build DIR -o OUT [--stub UPDATER]  package every file below DIR (an update executable\n"
-    "                                            when a stub updater is given)\n"
+    "  kvpack build DIR -o OUT [--stub UPDATER] [--jobs N]\n"
+    "                                            package every file below DIR (an update executable\n"
+    "                                            when a stub updater is given), compressing N files\n"
+    "                                            at once (default: one per core; same bytes)\n"
     "  kvpack list FILE | --self                 one line per resource: name, length, local time,\n"
     "                                            FILETIME, compressed size\n"
     "  kvpack extract FILE DIR                   write the packaged files below DIR, with their times\n";
@@ -33,11 +37,22 @@ int Fail(const std::string& message) {
 
 int Build(const std::vector<std::string>& args) {
   std::optional<std::string> folder, output, stub;
+  unsigned jobs = 0;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "-o" || a == "--stub") {
       if (i + 1 == args.size()) return Usage(a + " needs a value");
       (a == "-o" ? output : stub) = args[++i];
+    } else if (a == "--jobs") {
+      if (i + 1 == args.size()) return Usage(a + " needs a value");
+      const std::string& value = args[++i];
+      char* end = nullptr;
+      const unsigned long n = std::strtoul(value.c_str(), &end, 10);
+      if (value.empty() || !std::isdigit(static_cast<unsigned char>(value[0])) || *end != '\0' || n < 1 ||
+          n > 1024) {
+        return Usage("--jobs needs a number from 1 to 1024");
+      }
+      jobs = static_cast<unsigned>(n);
     } else if (!a.empty() && a[0] == '-') {
       return Usage("unknown option " + a);
     } else if (!folder) {
@@ -48,7 +63,7 @@ int Build(const std::vector<std::string>& args) {
   }
   if (!folder || !output) return Usage("build needs DIR and -o OUT");
   const auto inputs = kvpack::CollectInputs(*folder);
-  kvpack::BuildPackage(inputs, *output, stub ? std::optional<fs::path>(*stub) : std::nullopt);
+  kvpack::BuildPackage(inputs, *output, stub ? std::optional<fs::path>(*stub) : std::nullopt, jobs);
   return 0;
 }
 
