@@ -5,7 +5,9 @@
 
 #include <memory>
 
+#include "app/QtTimers.h"
 #include "app/UpdaterTable.h"
+#include "platform/Timers.h"
 
 namespace kv {
 
@@ -25,6 +27,11 @@ struct WizardApplication {
   // What the wizard's pre-flight checks and update run consult.
   const ProductCatalog& Products;
   UpdaterTable Updaters;
+
+  // The core's timers fire from the program's event loop: installed before the engine creates
+  // any, removed after it is gone.
+  QtTimerFactory ProgramTimers;
+  ScopedTimers ProgramTimersInstalled{ProgramTimers};
 
   // In creation order; members are destroyed in reverse.
   std::unique_ptr<TfrmMain> frmMain;

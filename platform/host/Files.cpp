@@ -59,9 +59,12 @@ bool IsReadOnly(const struct stat& st) {
   return (st.st_mode & S_IWUSR) == 0;
 }
 
-DWORD AttributesOf(const struct stat& st) {
-  if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
-  return IsReadOnly(st) ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+// A host name beginning with a dot is hidden, as POSIX shells and Wine treat it.
+DWORD AttributesOf(const struct stat& st, const std::string& name) {
+  const DWORD hidden = !name.empty() && name[0] == '.' ? FILE_ATTRIBUTE_HIDDEN : 0;
+  if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY | hidden;
+  if (IsReadOnly(st)) return FILE_ATTRIBUTE_READONLY | hidden;
+  return hidden != 0 ? hidden : FILE_ATTRIBUTE_NORMAL;
 }
 
 // Share modes. Every open marks, with a shared lock on a byte far beyond any data, each right it
@@ -215,7 +218,7 @@ DWORD GetFileAttributes(const std::string& path) {
     FailErrno(*host);
     return INVALID_FILE_ATTRIBUTES;
   }
-  return AttributesOf(st);
+  return AttributesOf(st, host->filename().string());
 }
 
 bool SetFileAttributes(const std::string& path, DWORD attributes) {
@@ -381,7 +384,7 @@ std::vector<FindData> FindFiles(const std::string& mask) {
     if (::stat((*host / name).c_str(), &st) != 0) continue;
     FindData data;
     data.name = name;
-    data.attributes = AttributesOf(st);
+    data.attributes = AttributesOf(st, name);
     data.lastWriteTime = FileTimeFromTimespec(st.st_mtim);
     data.size = static_cast<std::uint64_t>(st.st_size);
     found.push_back(std::move(data));
