@@ -164,8 +164,9 @@ std::string Value::AsString() const {
       return std::string(buffer, result.ptr);
     }
     case Kind::Text:
-    case Kind::Bytes:
       return std::get<std::string>(data_);
+    case Kind::Bytes:  // read as text in the databases' character set
+      return text::Latin1ToUtf8(std::get<std::string>(data_));
     case Kind::DateTime:
       return DateTimeToString(std::get<double>(data_));
   }

@@ -39,7 +39,8 @@ class Value {
   int Scale() const { return scale_; }
 
   // Conversions as the suite's fields make them; NULL reads as empty text, 0 or date 0. A text
-  // that is not a number raises Error ("'abc' n'est pas une valeur entière correcte").
+  // that is not a number raises Error ("'abc' n'est pas une valeur entière correcte"). AsString
+  // of bytes (a binary blob) reads them as ISO 8859-1 text, the databases' character set.
   std::string AsString() const;
   std::int64_t AsInt64() const;
   std::int32_t AsInteger() const;

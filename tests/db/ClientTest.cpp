@@ -145,6 +145,43 @@ TEST_F(ClientTest, AccentsAreStoredAsIso8859_1) {
   EXPECT_EQ(rows[0][2].AsString(), "éèàçÉ");
 }
 
+TEST_F(ClientTest, CreatedAttachmentStoresAccentsAsIso8859_1) {
+  // The attachment CREATE DATABASE leaves open is the one the schema manager fills the database
+  // through.
+  attachment_.Drop();
+  Attachment created;
+  created.Create(db_->WindowsPath(), CompanyDatabase::CreateParams());
+  {
+    Transaction tr;
+    tr.Start(created);
+    Statement s;
+    s.Prepare(created, tr, "CREATE TABLE T (V VARCHAR(10))");
+    s.Execute(tr);
+    tr.Commit();
+  }
+  Transaction tr;
+  tr.Start(created);
+  Statement insert;
+  insert.Prepare(created, tr, "INSERT INTO T VALUES (:v)");
+  insert.SetParam("v", Value::Text("éèàçÉ"));
+  insert.Execute(tr);
+  Statement literal;
+  literal.Prepare(created, tr, "INSERT INTO T VALUES ('Ça')");
+  literal.Execute(tr);
+  Statement read;
+  read.Prepare(created, tr, "SELECT V, OCTET_LENGTH(V), ASCII_VAL(V) FROM T ORDER BY 2 DESC");
+  read.Execute(tr);
+  ASSERT_TRUE(read.Fetch());
+  EXPECT_EQ(read.Row()[0].AsString(), "éèàçÉ");
+  EXPECT_EQ(read.Row()[1].AsInteger(), 5);
+  EXPECT_EQ(read.Row()[2].AsInteger(), 0xE9);
+  ASSERT_TRUE(read.Fetch());
+  EXPECT_EQ(read.Row()[0].AsString(), "Ça");
+  EXPECT_EQ(read.Row()[2].AsInteger(), 0xC7);
+  tr.Commit();
+  created.Drop();
+}
+
 TEST_F(ClientTest, TextWithoutAnIso8859_1FormIsRefused) {
   Run({"CREATE TABLE T (V VARCHAR(10))"});
   Transaction tr;

@@ -273,6 +273,7 @@ TEST_F(IBComponentsTest, LostAttachmentIsForceClosedAndDatasetsDropTheirRecords)
 
   EXPECT_FALSE(database_->TestConnected());
   EXPECT_THROW(query.Next(), DatabaseError);
+  query.Close();  // the client's failure is ignored
   query.ForceInternalClose();
   EXPECT_FALSE(query.Active());
   EXPECT_EQ(query.FieldCount(), 0);
@@ -286,6 +287,33 @@ TEST_F(IBComponentsTest, LostAttachmentIsForceClosedAndDatasetsDropTheirRecords)
   query.Open();
   EXPECT_EQ(query.Fields(0).AsInteger(), 1);
   transaction_->Commit();
+}
+
+TEST_F(IBComponentsTest, DestroyingALostAttachmentNeitherThrowsNorCrashes) {
+  transaction_->StartTransaction();
+  TIBQuery query;
+  query.SetTransaction(transaction_.get());
+  query.SQL = {"SELECT 1 FROM RDB$DATABASE"};
+  query.Open();
+  {
+    TIBDatabase killer;
+    killer.DatabaseName = db_->WindowsPath();
+    killer.Params = CompanyDatabase::AttachParams();
+    killer.Open();
+    TIBTransaction killerTransaction;
+    killerTransaction.SetDefaultDatabase(&killer);
+    killerTransaction.StartTransaction();
+    TIBSQL kill;
+    kill.SetTransaction(&killerTransaction);
+    kill.SQL = {"DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION"};
+    kill.ExecQuery();
+    killerTransaction.Commit();
+  }
+  EXPECT_THROW(database_->Close(), DatabaseError);
+  database_.reset();  // falls back to the forced close
+  EXPECT_EQ(query.Database(), nullptr);
+  EXPECT_FALSE(query.Active());
+  EXPECT_FALSE(transaction_->Active());
 }
 
 TEST_F(IBComponentsTest, FreeNotificationTellsObserversAndUnlinksDatasets) {

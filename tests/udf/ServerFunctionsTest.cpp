@@ -163,6 +163,12 @@ TEST_F(ServerFunctionsTest, TextFunctionsWorkOnIso8859_1Text) {
       {"FindStringsInBlob(cast('Bonjour le Monde' as blob sub_type text), 'monde adieu')", "0"},
       {"GetBlobString(cast('Rue de l''Église' as blob sub_type text character set ISO8859_1))",
        "Rue de l'Église"},
+      // SQL NULL reaches the functions as an empty text or an empty blob.
+      {"Capitalize(NULL)", ""},
+      {"GetStrLen(NULL)", "0"},
+      {"GetStrWordAt(NULL, NULL, NULL)", ""},
+      {"FindStringsInBlob(NULL, 'x')", "0"},
+      {"GetBlobString(NULL)", ""},
       {"bin_and(6, 3)", "2"},
       {"bin_or(6, 3)", "7"},
       {"bin_xor(6, 3)", "5"},
