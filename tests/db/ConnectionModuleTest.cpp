@@ -15,6 +15,7 @@
 #include "db/dmDBConnectionUnit.h"
 #include "platform/Errors.h"
 #include "platform/Messages.h"
+#include "platform/Win32.h"
 #include "platform/host/Prefix.h"
 #include "tests/support/FirebirdRoot.h"
 #include "tests/support/LoadedLibraries.h"
@@ -802,6 +803,24 @@ TEST_F(ConnectionModuleTest, DestroyingTheModuleWithAClientDatasetLeftReportsIt)
 }
 
 // --- Errors and the connection test ----------------------------------------------------------------
+
+TEST(ConnectionModuleErrors, AnUnreachableOrLostServerIsExplainedWithTheLastSystemError) {
+  const std::string explanation =
+      "Aucune connexion n'a pu être établie avec le serveur.\r\nCauses possibles : \r\n\r\n1) L'ordinateur "
+      "distant (serveur) est arrêté.\r\n2) L'adresse de l'ordinateur distant est incorrecte.\r\n3) Le "
+      "serveur "
+      "Firebird n'a pas démarré sur le poste serveur.\r\n4) Le câble de connexion réseau est "
+      "débranché.\r\n5) Un "
+      "firewall bloque la connexion depuis votre poste.\r\n6) Une autre session est restée ouverte sur votre "
+      "poste.\r\n   (La bascule rapide des utilisateurs est activée sur cette machine.)\r\n\r\n";
+  for (const long code : {335544375L, 335544721L, 335544726L, 335544727L, 335544741L}) {
+    win::SetLastError(10061);
+    EXPECT_EQ(
+        TdmDBConnection::GetIBErrorMessage(DatabaseError("Unable to complete network request", -902, code)),
+        explanation + "Unable to complete network request\r\n10061")
+        << code;
+  }
+}
 
 TEST(ConnectionModuleErrors, OtherExceptionsKeepTheirOwnMessage) {
   EXPECT_EQ(TdmDBConnection::GetIBErrorMessage(DatabaseError("table inconnue", -204, 335544580)),
