@@ -786,7 +786,9 @@ void TdmDBConnection::SetDBOwner(const std::string& Value) {
 // --- Events --------------------------------------------------------------------------------------
 
 void TdmDBConnection::TimerUsersTimer() {
-  // Refreshes the user's time stamp; RegisterUser absorbs its own failures.
+  // Refreshes the user's time stamp; RegisterUser absorbs its own failures. Without an attachment
+  // every attempt would fail after its pause, freezing the program for seconds for nothing.
+  if (!IBDatabase->Connected()) return;
   try {
     DatabaseManager->RegisterUser(GetUserStr());
   } catch (...) {

@@ -340,6 +340,21 @@ TEST_F(ConnectionModuleTest, TheUserStringNamesTheSessionInARemoteSession) {
   EXPECT_EQ(users, std::vector<std::string>{"user1 (3) - Updater"});
 }
 
+TEST_F(ConnectionModuleTest, TheUserStringSaysWhatIsUnknownWhenNobodyIsLoggedOn) {
+  auto module = NewModule();
+  module->Connect();
+  prefix_.SetSystem("logged_on", "0");
+  module->DatabaseManager->ExecuteSQL("DELETE FROM Users");
+  auto other = NewModule();
+  other->Connect();
+  ASSERT_TRUE(other->Connected());
+  prefix_.SetSystem("logged_on", "1");
+  std::vector<std::string> users;
+  module->GetUserList(users);
+  EXPECT_EQ(users, std::vector<std::string>{"? (?) - Updater"});
+  EXPECT_TRUE(ui_.Boxes().empty());
+}
+
 TEST_F(ConnectionModuleTest, UsersAreListedWhileAttachedAndUnregisteredByDisconnect) {
   auto first = NewModule();
   auto second = NewModule();
@@ -910,9 +925,12 @@ TEST_F(ConnectionModuleTest, TheTimersRefreshTheUserAndCheckTheDiskSpace) {
   ASSERT_EQ(ui_.Boxes().size(), 2u);
   EXPECT_EQ(ui_.Boxes()[1].text, kNoSpace + "40 Mb");
   EXPECT_FALSE(module->Connected());
-  // Not attached: the disk check does nothing, the refresh fails quietly.
+  // Not attached: neither the disk check nor the refresh is tried (no attempt, no pause).
+  int pauses = 0;
+  module->DatabaseManager->Pause = [&](int) { ++pauses; };
   clock.Advance(3600000);
   EXPECT_EQ(ui_.Boxes().size(), 2u);
+  EXPECT_EQ(pauses, 0);
 }
 
 TEST_F(ConnectionModuleTest, ACheckThatFailsInTheTimerIsShownNotThrown) {
