@@ -191,8 +191,25 @@ TEST_F(ConnectionModuleLoopbackTest, AServerStoppedWhileAttachedIsExplained) {
   auto module = NewModule();
   module->ConnectAsKorvane();
   ASSERT_TRUE(module->Connected());
+  ASSERT_TRUE(module->DoStartTransaction(false));
   {
     test::StoppedLoopbackServer stopped;
+    // A commit that fails leaves its level open, for the caller's rollback to end it.
+    try {
+      module->DoCommit();
+      ADD_FAILURE() << "committed without a server";
+    } catch (const DatabaseError& e) {
+      EXPECT_EQ(module->TransactionState(), "1");
+      try {
+        module->DoRollback(e);
+        ADD_FAILURE() << "DoRollback returned";
+      } catch (const DatabaseError& again) {
+        EXPECT_EQ(again.EngineCode(), e.EngineCode());
+        EXPECT_STREQ(again.what(), e.what());
+      }
+    }
+    EXPECT_EQ(module->TransactionState(), "0");
+    EXPECT_FALSE(module->InTransaction());
     // The lost attachment: the client's read or write error.
     ExpectServerUnreachable(ExplainedError([&] { module->GetFreeDiskSpace(); }),
                             {335544726, 335544727, 335544741});
