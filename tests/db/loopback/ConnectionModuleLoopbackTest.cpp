@@ -121,6 +121,30 @@ TEST_F(ConnectionModuleLoopbackTest, ConnectsOverTcpToAFirebird3Server) {
   EXPECT_FALSE(module->Connected());
 }
 
+TEST_F(ConnectionModuleLoopbackTest, ADatabaseReachedByAnotherKindOfStringIsRefusedAfterAttaching) {
+  // "127.0.0.1:/host/path.fdb" attaches (the server opens its own path), but the services API is
+  // asked only for local and TCP/IP strings: the server's version stays unknown.
+  const std::string unix = LoopbackServer::Address(db_->HostPath().string());
+  auto module = NewModule();
+  module->SetParams(unix, KorvaneUserName, "", KorvanePassword);
+  ASSERT_EQ(module->ConnectionType(), ibctUNIX);
+  bool attached = false;
+  module->IBDatabase->AfterConnect = [&](TIBDatabase&) { attached = true; };
+  try {
+    module->Connect();
+    FAIL() << "connected";
+  } catch (const std::exception& e) {
+    EXPECT_EQ(
+        std::string(e.what()),
+        "La version du client Firebird utilisé ne correspond pas à celle du serveur Firebird. Par sécurité, "
+        "aucune connexion à la base de données ne sera établie.\r\n\r\nClient : LI-V6.3.11.33637 Firebird "
+        "3.0\r\nServer : ?");
+  }
+  EXPECT_TRUE(attached);
+  EXPECT_FALSE(module->Connected());
+  EXPECT_EQ(module->ServerType(), UnknownServer);
+}
+
 TEST_F(ConnectionModuleLoopbackTest, TheServersFreeSpaceDecidesTheBoxes) {
   struct Case {
     long long bytes;
