@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "db/KorvaneLogon.h"
+#include "db/client/ClientLibrary.h"
 #include "db/client/DatabaseError.h"
 #include "db/dmDBConnectionUnit.h"
 #include "tests/support/FirebirdRoot.h"
@@ -137,8 +138,8 @@ TEST_F(ConnectionModuleLoopbackTest, ADatabaseReachedByAnotherKindOfStringIsRefu
     EXPECT_EQ(
         std::string(e.what()),
         "La version du client Firebird utilisé ne correspond pas à celle du serveur Firebird. Par sécurité, "
-        "aucune connexion à la base de données ne sera établie.\r\n\r\nClient : LI-V6.3.11.33637 Firebird "
-        "3.0\r\nServer : ?");
+        "aucune connexion à la base de données ne sera établie.\r\n\r\nClient : " +
+            fb::ClientVersion() + "\r\nServer : ?");
   }
   EXPECT_TRUE(attached);
   EXPECT_FALSE(module->Connected());
