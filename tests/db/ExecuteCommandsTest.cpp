@@ -39,10 +39,11 @@ std::string ErrorOf(Action&& action) {
   return "(no exception)";
 }
 
-std::unique_ptr<TdmDBConnection> NewModule(const std::string& user, const std::string& password) {
+std::unique_ptr<TdmDBConnection> NewModule(const std::string& user, const std::string& role,
+                                           const std::string& password) {
   auto module = std::make_unique<TdmDBConnection>();
   module->Init(kVersion, kIdentifier, "Base de test", "Updater");
-  module->SetParams(kPath, user, "", password);
+  module->SetParams(kPath, user, role, password);
   module->DatabaseManager->Pause = [](int) {};
   return module;
 }
@@ -55,19 +56,19 @@ class ExecuteCommandsTest : public ::testing::Test {
     prefix_.SetSystem("computer", "PC07");
     host::Prefix::Current().SetIni("udf", "free_space_C", "10000000000");
     fs::create_directories(prefix_.Host("C:\\Data"));
-    auto maker = NewModule(KorvaneUserName, KorvanePassword);
+    auto maker = NewModule(KorvaneUserName, KorvaneRole, KorvanePassword);
     maker->CreateDatabase();
     maker->DatabaseManager->ExecuteSQL("CREATE TABLE T (I INTEGER, U VARCHAR(31))");
     maker->DatabaseManager->ExecuteSQL("GRANT ALL ON T TO PUBLIC");
     maker->Disconnect();
-    // The caller works as the engine's administrator.
-    module_ = NewModule("SYSDBA", "masterkey");
+    // The caller works as the public reader-writer.
+    module_ = NewModule("PUBLIC_READER_WRITER", "ROLE_READER_WRITER", "tarpon");
     module_->Connect();
   }
   void TearDown() override {
     module_.reset();
     try {
-      auto maker = NewModule(KorvaneUserName, KorvanePassword);
+      auto maker = NewModule(KorvaneUserName, KorvaneRole, KorvanePassword);
       maker->DatabaseManager->Connect();
       maker->DropDatabase();
     } catch (...) {
@@ -77,7 +78,7 @@ class ExecuteCommandsTest : public ::testing::Test {
 
   // The values of a column, read on an attachment of its own.
   Lines Column(const std::string& sql) {
-    auto reader = NewModule(KorvaneUserName, KorvanePassword);
+    auto reader = NewModule(KorvaneUserName, KorvaneRole, KorvanePassword);
     reader->DatabaseManager->Connect();
     Lines values;
     reader->DoStartTransaction(false);
@@ -95,9 +96,9 @@ class ExecuteCommandsTest : public ::testing::Test {
   void ExpectGivenBack() {
     EXPECT_FALSE(module_->Connected());
     EXPECT_EQ(module_->DatabaseManager->ConnectionString(), kPath);
-    EXPECT_EQ(module_->DatabaseManager->UserName(), "SYSDBA");
-    EXPECT_EQ(module_->DatabaseManager->Role(), "");
-    EXPECT_EQ(module_->DatabaseManager->Password(), "masterkey");
+    EXPECT_EQ(module_->DatabaseManager->UserName(), "PUBLIC_READER_WRITER");
+    EXPECT_EQ(module_->DatabaseManager->Role(), "ROLE_READER_WRITER");
+    EXPECT_EQ(module_->DatabaseManager->Password(), "tarpon");
     EXPECT_EQ(module_->TransactionState(), "0");
     EXPECT_TRUE(module_->IBSQL->ParamCheck);
   }
@@ -148,8 +149,8 @@ TEST_P(ExecuteCommandsGuard, RunsOnlyOnTheIntendedDatabaseAndVersions) {
     EXPECT_TRUE(Rows().empty());
     // A refused script changes nothing: still attached as the caller.
     EXPECT_TRUE(module_->Connected());
-    EXPECT_EQ(module_->DatabaseManager->UserName(), "SYSDBA");
-    EXPECT_EQ(module_->DatabaseManager->Password(), "masterkey");
+    EXPECT_EQ(module_->DatabaseManager->UserName(), "PUBLIC_READER_WRITER");
+    EXPECT_EQ(module_->DatabaseManager->Role(), "ROLE_READER_WRITER");
     EXPECT_EQ(module_->TransactionState(), "0");
   }
 }

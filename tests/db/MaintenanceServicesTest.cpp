@@ -467,20 +467,19 @@ TEST_F(MaintenanceServicesTest, ServiceOfAMissingDatabaseFailsAndDetaches) {
 }
 
 TEST_F(MaintenanceServicesTest, SetStatisticsWorksAsKorvaneAndReconnectsAsTheUser) {
-  // The engine's administrator: the public users of a Firebird 3 database may not run its server
-  // functions, which the checked connection does.
-  module_->SetParams(kPath, "SYSDBA", "", "masterkey");
+  module_->SetParams(kPath, "PUBLIC_READER_WRITER", "ROLE_READER_WRITER", "tarpon");
   module_->Connect();
   module_->SetStatistics();
   EXPECT_TRUE(module_->Connected());
-  EXPECT_EQ(module_->DatabaseManager->UserName(), "SYSDBA");
-  EXPECT_EQ(module_->DatabaseManager->Role(), "");
-  EXPECT_EQ(module_->DatabaseManager->Password(), "masterkey");
+  EXPECT_EQ(module_->DatabaseManager->UserName(), "PUBLIC_READER_WRITER");
+  EXPECT_EQ(module_->DatabaseManager->Role(), "ROLE_READER_WRITER");
+  EXPECT_EQ(module_->DatabaseManager->Password(), "tarpon");
   EXPECT_EQ(ui_.CursorChanges(), (std::vector<bool>{true, false}));
   module_->DoStartTransaction(false);
-  module_->GeneralQuery->SQL = {"SELECT CURRENT_USER FROM rdb$database"};
+  module_->GeneralQuery->SQL = {"SELECT CURRENT_USER, CURRENT_ROLE FROM rdb$database"};
   module_->GeneralQuery->Open();
-  EXPECT_EQ(module_->GeneralQuery->Fields(0).AsString(), "SYSDBA");
+  EXPECT_EQ(module_->GeneralQuery->Fields(0).AsString(), "PUBLIC_READER_WRITER");
+  EXPECT_EQ(module_->GeneralQuery->Fields(1).AsString(), "ROLE_READER_WRITER");
   module_->GeneralQuery->Close();
   module_->DoCommit();
 }
