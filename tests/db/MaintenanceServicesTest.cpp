@@ -363,6 +363,21 @@ TEST_F(MaintenanceServicesTest, ForcedWritesAreSwitchedOffAndOnAgain) {
   EXPECT_EQ(HeaderInfo().find("force write"), std::string::npos) << HeaderInfo();
 }
 
+TEST_F(MaintenanceServicesTest, ServicesWorkBesideTheModulesOwnAttachment) {
+  module_->Connect();
+  module_->SetForcedWrites(false);
+  module_->SetSweepInterval(55);
+  std::vector<std::string> lines;
+  module_->SweepDatabase(lines);
+  module_->DoBackup("C:\\Backup\\SOC.FBK", nullptr, lines);
+  EXPECT_TRUE(lines.empty()) << Joined(lines);
+  const std::string header = HeaderInfo();
+  EXPECT_EQ(header.find("force write"), std::string::npos) << header;
+  EXPECT_NE(header.find("Sweep interval:\t\t55"), std::string::npos) << header;
+  EXPECT_TRUE(fs::exists(prefix_.Host("C:\\Backup\\SOC.FBK")));
+  EXPECT_TRUE(module_->Connected());
+}
+
 TEST_F(MaintenanceServicesTest, SweepRunsInTheEngineAndReplacesTheList) {
   const long before = NextTransaction();
   std::vector<std::string> lines = {"left from before"};
