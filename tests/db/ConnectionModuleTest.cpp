@@ -2,7 +2,8 @@
 // of its own, message boxes answered by a script, timers driven by a manual clock.
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,11 +11,13 @@
 
 #include "db/KorvaneLogon.h"
 #include "db/LocalClientDataset.h"
+#include "db/client/ClientLibrary.h"
 #include "db/dmDBConnectionUnit.h"
 #include "platform/Errors.h"
 #include "platform/Messages.h"
 #include "platform/host/Prefix.h"
 #include "tests/support/FirebirdRoot.h"
+#include "tests/support/LoadedLibraries.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/ProductDatabase.h"
 #include "tests/support/ScriptedUi.h"
@@ -902,6 +905,42 @@ TEST_F(ConnectionModuleTest, ACheckThatFailsInTheTimerIsShownNotThrown) {
   ASSERT_EQ(ui_.Boxes().size(), 1u);
   EXPECT_EQ(ui_.Boxes()[0].kind, MessageKind::Error);
   EXPECT_EQ(ui_.Boxes()[0].text, "0312181326");
+}
+
+// --- Without a client library ----------------------------------------------------------------------
+
+// In a process of its own, where nothing has loaded the client before.
+TEST(ConnectionModuleWithoutClient, CreatingLoadsNothingAndADatabaseOperationRaisesTheClientsError) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        setenv(fb::kClientOverrideVariable, "/nonexistent/libfbclient.so.2", 1);
+        TempPrefix prefix;
+        ScriptedUi ui;
+        int code = 0;
+        {
+          TdmDBConnection module;
+          module.Init(kVersion, kIdentifier, "", "Updater");
+          module.SetParams(kPath, "", "", "");
+          if (test::IsLibraryMapped("libfbclient")) code = 2;
+          const std::string missing =
+              "La bibliothèque cliente Firebird (/nonexistent/libfbclient.so.2) est introuvable ou "
+              "inutilisable : ";
+          for (const std::string& error : {ErrorOf([&] { module.ConnectAsKorvane(); }), ErrorOf([&] {
+                                             std::string version, implementation;
+                                             int serviceVersion = 0;
+                                             module.GetServerInfo(version, implementation, serviceVersion);
+                                           })}) {
+            if (error.rfind(missing, 0) != 0) {
+              std::fprintf(stderr, "%s\n", error.c_str());
+              code = 3;
+            }
+          }
+          if (module.Connected() || !ui.Boxes().empty()) code = 4;
+        }
+        std::exit(code);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
