@@ -40,6 +40,8 @@ enum TIBServerType : int {
 using TExceptionMessageHandler = std::function<void(int SQLCode, int EFIBError, const std::string& Msg)>;
 // DoBackup's progress: each output line of the backup, the module as Sender.
 using TBackupCallBack = std::function<void(TComponent* Sender, const std::string& AStr)>;
+// The next output line of a running service into Line; false at the end of its output.
+using TServiceOutputReader = std::function<bool(TIBControlService& Service, std::string& Line)>;
 
 class TdmDBConnection : public TComponent {
  public:
@@ -183,6 +185,10 @@ class TdmDBConnection : public TComponent {
   // server's answer through GetServerInfo.
   std::function<std::string()> ClientVersionReader;
   std::function<std::string()> ServerVersionReader;
+  // Where DoBackup, SweepDatabase and GetDBHeaderInfo read the running service's output; tests
+  // replace it (a wrapper of the service's own output can add lines a server rarely writes).
+  // Unset: the service's own output (TIBControlService::NextLine).
+  TServiceOutputReader ServiceOutputReader;
 
   // --- Members, in their order of creation -----------------------------------------------------
 
