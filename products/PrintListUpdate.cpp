@@ -4,6 +4,7 @@
 #include <exception>
 #include <vector>
 
+#include "db/KorvaneLogon.h"
 #include "db/dmDBConnectionUnit.h"
 #include "engine/Package.h"
 #include "engine/UpdateCommon.h"
@@ -106,6 +107,37 @@ bool CheckListNames(TdmUpdateCommon& engine, const std::string& Folder, bool cop
 }
 
 }  // namespace
+
+bool CompanyDatabaseKindOf(ProductCode code, std::string& identifier, std::int32_t& version) {
+  for (const CompanyDatabaseKind& kind : kCompanyDatabases) {
+    if (kind.code != code) continue;
+    identifier = kind.identifier;
+    version = kind.version;
+    return true;
+  }
+  return false;
+}
+
+void CreateCompanyDatabase(const std::string& connectionString, ProductCode code) {
+  std::string identifier;
+  std::int32_t version = 0;
+  if (!CompanyDatabaseKindOf(code, identifier, version)) {
+    throw Error("Le produit " + ProductKeyName(code) + " n'a pas de base de données de société.");
+  }
+  TdmDBConnection connection;
+  connection.Init(version, identifier, "Base de données", "Updater");
+  TDatabaseManager& manager = *connection.DatabaseManager;
+  manager.SetConnectionString(connectionString);
+  manager.SetUserName(KorvaneUserName);
+  manager.SetPassword(KorvanePassword);
+  manager.SetRole(KorvaneRole);
+  manager.CreateDatabase();
+  manager.RegisterUDF();
+  TdmStructurePrinting store("", &connection);
+  store.ManagerPrintParams->CreateTable();
+  store.ManagerPrintImages->CreateTable();
+  connection.ClearAllConnections();
+}
 
 std::string PrintListUpdatedText(const std::string& name) {
   return "Les paramètres pour l'impression : \"" + name + "\" ont été mise à jour.";

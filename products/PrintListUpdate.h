@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/UpdateOutcome.h"
+#include "products/ProductTable.h"
 
 namespace kv {
 
@@ -32,6 +33,14 @@ bool ImportPrintList(TdmUpdateCommon& engine, const std::string& Name, std::stri
 bool ConnectCompanyDatabase(TdmUpdateCommon& engine, const std::string& Company);
 // Closes the company database; false when the engine has no connection module.
 bool DisconnectDatabase(TdmUpdateCommon& engine);
+
+// The identifier and version of a product's company databases, as the connection module checks
+// them; false for a product without company databases.
+bool CompanyDatabaseKindOf(ProductCode code, std::string& identifier, std::int32_t& version);
+// Creates a company database of the product (the base objects of every product database, its
+// identifier and version, the server functions, the tables PRT_Params and PRT_Images), as the
+// maker's user; raises the database layer's errors.
+void CreateCompanyDatabase(const std::string& connectionString, ProductCode code);
 
 // The report lines of a list brought up to date and of a list added.
 std::string PrintListUpdatedText(const std::string& name);
