@@ -340,9 +340,18 @@ void TDatabaseManager::CreateDatabase() {
 
 void TDatabaseManager::RegisterUDF() {
   Nested([&] {
+    // Firebird 3 checks the right to execute a declared function, which older servers never did:
+    // every user gets it, as every user had it before.
+    const bool firebird3 = IsFirebird3Family();
     for (const std::vector<std::string>& declaration : UdfDeclarations()) {
       FSQL->SQL = declaration;
       FSQL->ExecQuery();
+      if (firebird3) {
+        // "DECLARE EXTERNAL FUNCTION <name> ...": the fourth word.
+        const std::vector<std::string> words = text::Split(declaration.front(), ' ');
+        FSQL->SQL = {"GRANT EXECUTE ON FUNCTION " + words.at(3) + " TO PUBLIC"};
+        FSQL->ExecQuery();
+      }
       FSQL->SQL.clear();
     }
   });

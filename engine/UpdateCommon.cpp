@@ -102,14 +102,16 @@ TdmUpdateCommon::TdmUpdateCommon() {
   Installer = std::make_unique<TWindowsInstaller>("");
   PrintLists = std::make_unique<std::vector<std::string>>();
   FileNames = std::make_unique<std::vector<std::string>>();
-  // The database connection, then the print structure store on it, are created here.
+  // Loads no database client: only a database operation does.
+  DBConnection = std::make_unique<TdmDBConnection>();
+  // The print structure store, on DBConnection, is created here.
 }
 
 TdmUpdateCommon::~TdmUpdateCommon() {
   Installer.reset();
   PrintLists.reset();
   FileNames.reset();
-  // The print structure store is freed here; the database connection goes with the engine.
+  // The print structure store is freed here; DBConnection goes with the engine's members, last.
   DeleteTempFiles("Update*.tmp");
 }
 

@@ -14,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "db/dmDBConnectionUnit.h"
 #include "engine/UpdateOutcome.h"
 #include "platform/InstallTools2.h"
 #include "platform/RichTextControl.h"
@@ -110,7 +111,10 @@ class TdmUpdateCommon {
   std::unique_ptr<TWindowsInstaller> Installer;
   std::unique_ptr<std::vector<std::string>> PrintLists;
   std::unique_ptr<std::vector<std::string>> FileNames;
-  // The database connection and the print structure store take their place here, after FileNames.
+  // The connection to a product's company database; created with the engine, destroyed after its
+  // destructor's body (it outlives the print structure store, which works on it).
+  std::unique_ptr<TdmDBConnection> DBConnection;
+  // The print structure store takes its place here, after DBConnection.
   std::uint8_t ProductCode = 0;
 
  protected:

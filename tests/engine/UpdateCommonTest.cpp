@@ -1,6 +1,7 @@
 // The update engine's package texts, temporary files, report and frame lines.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <deque>
 #include <regex>
 #include <set>
@@ -9,6 +10,7 @@
 #include "engine/UpdateCommon.h"
 #include "platform/Errors.h"
 #include "platform/Win32.h"
+#include "tests/support/LoadedLibraries.h"
 #include "tests/support/ScriptedUi.h"
 #include "tests/support/TempPrefix.h"
 
@@ -416,6 +418,26 @@ TEST(OpenDialogProg, ShowsTheRequestAndKeepsTheChosenFile) {
   ui.AnswerFile(true, "D:\\Autre\\Main.exe");
   EXPECT_TRUE(engine.OpenDialogProg.Execute());
   EXPECT_EQ(engine.OpenDialogProg.FileName, "D:\\Autre\\Main.exe");
+}
+
+// A machine without a database client runs every package that needs no database: the engine
+// creates its connection module without loading the client library. Run in a process of its own,
+// where nothing has loaded the client before.
+TEST(EngineDatabaseConnection, IsCreatedWithTheEngineWithoutLoadingTheClientLibrary) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        TempPrefix prefix;
+        int code = 0;
+        {
+          TdmUpdateCommon engine;
+          if (engine.DBConnection == nullptr) code = 2;
+          if (!engine.DBConnection->Connected() && test::IsLibraryMapped("libfbclient")) code = 3;
+        }
+        if (test::IsLibraryMapped("libfbclient")) code = 4;
+        std::exit(code);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
