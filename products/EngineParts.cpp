@@ -1,20 +1,35 @@
 #include "products/EngineParts.h"
 
+#include "db/dmDBConnectionUnit.h"
+#include "engine/UpdateCommon.h"
+#include "products/MultiSte.h"
+#include "products/dmStructurePrintingUnit.h"
+
 namespace kv {
 
-// The engine does not own its database parts yet: without a connection module no company database
-// is reached, and the print-list update reports each company as not connected.
-TdmDBConnection* DBConnectionOf(TdmUpdateCommon&) {
-  return nullptr;
+void InstallEngineParts() {
+  TEngineParts parts;
+  parts.CreateCompanyList = [] {
+    return TEngineParts::Owned<TFMultiSte>(new TFMultiSte, [](TFMultiSte* p) { delete p; });
+  };
+  parts.CreateStructurePrinting = [](TdmDBConnection& connection) {
+    return TEngineParts::Owned<TdmStructurePrinting>(new TdmStructurePrinting("", &connection),
+                                                     [](TdmStructurePrinting* p) { delete p; });
+  };
+  SetEngineParts(std::move(parts));
 }
 
-TdmStructurePrinting* StructurePrintingOf(TdmUpdateCommon&) {
-  return nullptr;
+TdmDBConnection* DBConnectionOf(TdmUpdateCommon& engine) {
+  return engine.DBConnection.get();
 }
 
-const std::vector<std::string>& CompanyNames(TdmUpdateCommon&) {
+TdmStructurePrinting* StructurePrintingOf(TdmUpdateCommon& engine) {
+  return engine.StructurePrinting.get();
+}
+
+const std::vector<std::string>& CompanyNames(TdmUpdateCommon& engine) {
   static const std::vector<std::string> none;
-  return none;
+  return engine.CompanyList ? engine.CompanyList->ComboBoxCompanies.Items : none;
 }
 
 }  // namespace kv

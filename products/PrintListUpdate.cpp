@@ -245,7 +245,8 @@ bool ImportPrintList(TdmUpdateCommon& engine, const std::string& Name, std::stri
 
 bool ConnectCompanyDatabase(TdmUpdateCommon& engine, const std::string& Company) {
   TdmDBConnection* connection = DBConnectionOf(engine);
-  if (connection == nullptr) return false;
+  // Without a store nothing could be written: no company is opened.
+  if (connection == nullptr || StructurePrintingOf(engine) == nullptr) return false;
   if (connection->Connected()) return true;
   const auto kind = std::find_if(std::begin(kCompanyDatabases), std::end(kCompanyDatabases),
                                  [&](const CompanyDatabaseKind& k) { return k.code == engine.ProductCode; });
