@@ -14,6 +14,7 @@
 #include "platform/Errors.h"
 #include "platform/Text.h"
 #include "platform/Win32.h"
+#include "platform/host/Prefix.h"
 #include "products/EngineParts.h"
 #include "products/MultiSte.h"
 #include "products/PrintListUpdate.h"
@@ -284,6 +285,26 @@ TEST_F(PrintListUpdate, TheMainProductReportsTheFailedImportAndFails) {
   EXPECT_EQ(UpdateMainProduct(Engine()), UpdateOutcome::Failed);
   EXPECT_EQ(Report().back(), "Cannot import resource files");
   EXPECT_FALSE(Engine().DBConnection->Connected());
+}
+
+TEST_F(PrintListUpdate, ACriticallyLowDiskClosesTheConnectionAndNoListIsWrittenToIt) {
+  Company("Sud", "C:\\Data\\SUD.FDB");
+  CompanyList("Sud\r\n");
+  Add("PrintLists.txt", "Bons.lst\r\n");
+  Add("Bons.lst", Cp1252({"DES:F:Bons"}));
+  // What the server functions answer for the free space of drive C:.
+  host::Prefix::Current().SetIni("udf", "free_space_C", "1000000");
+
+  EXPECT_EQ(UpdatePrintLists(Engine(), ""), UpdateOutcome::CompletedWithWarnings);
+  EXPECT_EQ(Report(), (Lines{"", "Mise à jour de listes pour la société Sud",
+                             "Echec de connexion a la société Sud, mise à jour des listes non effectuée."}));
+  ASSERT_EQ(ui_.Boxes().size(), 1u);
+  EXPECT_TRUE(
+      ui_.Boxes()[0].text.starts_with("Il n'y a plus assez de place sur le disque de la base de données!"))
+      << ui_.Boxes()[0].text;
+  EXPECT_FALSE(Engine().DBConnection->Connected());
+  host::Prefix::Current().SetIni("udf", "free_space_C", "100000000000");
+  EXPECT_TRUE(ReadRows("C:\\Data\\SUD.FDB").empty());
 }
 
 TEST_F(PrintListUpdate, ProductsWithoutCompanyDatabasesAndUnregisteredCompaniesDoNotConnect) {
