@@ -10,11 +10,11 @@
 #include <regex>
 #include <sstream>
 
-#include "db/dmDBConnectionUnit.h"
 #include "platform/Text.h"
 #include "platform/Win32.h"
 #include "tests/support/FirebirdRoot.h"
 #include "tests/support/PackageFixtures.h"
+#include "tests/support/PrintRows.h"
 #include "tests/support/TempPrefix.h"
 
 namespace kv {
@@ -22,6 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::CommandResult;
+using test::PrefixScope;
+using test::PrintRow;
 using test::ReadHostFile;
 using test::TempDir;
 
@@ -48,36 +50,6 @@ CommandResult RunWithPrefix(const std::vector<std::string>& command, const fs::p
   argv.insert(argv.end(), command.begin(), command.end());
   return test::RunProgram(argv);
 }
-
-// KORVANE_PREFIX names another prefix for the guard's life.
-class PrefixScope {
- public:
-  explicit PrefixScope(const fs::path& prefix) {
-    if (const char* previous = std::getenv("KORVANE_PREFIX")) saved_ = previous;
-    setenv("KORVANE_PREFIX", prefix.c_str(), 1);
-  }
-  ~PrefixScope() {
-    if (saved_) {
-      setenv("KORVANE_PREFIX", saved_->c_str(), 1);
-    } else {
-      unsetenv("KORVANE_PREFIX");
-    }
-  }
-  PrefixScope(const PrefixScope&) = delete;
-  PrefixScope& operator=(const PrefixScope&) = delete;
-
- private:
-  std::optional<std::string> saved_;
-};
-
-struct Row {
-  std::string pname, d_text, f_text, i_text, compat, print_params;
-  bool operator==(const Row&) const = default;
-  friend void PrintTo(const Row& row, std::ostream* out) {
-    *out << "{" << row.pname << "|" << row.d_text << "|" << row.f_text << "|" << row.i_text << "|"
-         << row.compat << "|" << ::testing::PrintToString(row.print_params) << "}";
-  }
-};
 
 // The text of a demo printing list as the databases keep it.
 std::string ListText(const std::string& name) {
@@ -114,28 +86,9 @@ class MainProductUpdate : public ::testing::Test {
     return win::GetTempPath();
   }
 
-  std::vector<Row> Rows(const std::string& database) const {
-    test::UseTestFirebirdRoot();
+  std::vector<PrintRow> Rows(const std::string& database) const {
     PrefixScope scope(prefix_);
-    TdmDBConnection connection;
-    connection.Init(2, "TSV_PRO", "Base de données", "Test");
-    connection.SetParams(database, "", "", "");
-    connection.ConnectAsKorvane();
-    TIBQuery query;
-    query.SetDatabase(connection.IBDatabase.get());
-    query.SetTransaction(connection.GlobalTransaction.get());
-    connection.DoStartTransaction(false);
-    query.SQL = {"SELECT pname, d_text, f_text, i_text, compat, print_params FROM PRT_Params ORDER BY pname"};
-    query.Open();
-    std::vector<Row> rows;
-    for (; !query.Eof(); query.Next()) {
-      rows.push_back({query.Fields(0).AsString(), query.Fields(1).AsString(), query.Fields(2).AsString(),
-                      query.Fields(3).AsString(), query.Fields(4).AsString(), query.Fields(5).AsString()});
-    }
-    query.Close();
-    connection.DoCommit();
-    connection.Disconnect();
-    return rows;
+    return test::ReadPrintRows(database);
   }
 
   TempDir scratch_;
@@ -186,7 +139,7 @@ TEST_F(MainProductUpdate, TwoCompaniesTheFirstUnreachableEndWithWarningsAndTheLi
 
   // The existing list keeps its descriptions and comment; the new one has those of its header.
   EXPECT_EQ(Rows("C:\\WKorvane\\TSV\\Data\\GENEVE.FDB"),
-            (std::vector<Row>{
+            (std::vector<PrintRow>{
                 {"bonslivraison", "Lieferscheine / Bolle di consegna", "Bons de livraison",
                  "Lieferscheine / Bolle di consegna", "V5.3", ListText("BonsLivraison.lst")},
                 {"factures", "Kundenrechnungen", "Factures clients", "Fatture clienti", "V5.2",

@@ -22,6 +22,7 @@
 #include "products/dmStructurePrintingUnit.h"
 #include "tests/support/FirebirdRoot.h"
 #include "tests/support/PeFixtures.h"
+#include "tests/support/PrintRows.h"
 #include "tests/support/ScriptedUi.h"
 #include "tests/support/TempPrefix.h"
 
@@ -47,36 +48,10 @@ void SetValue(win::HKEY root, const std::string& key, const std::string& name, c
   k.SetValue(name, win::RegValue::String(value));
 }
 
-struct Row {
-  std::string pname, d_text, f_text, i_text, compat, print_params;
-  bool operator==(const Row&) const = default;
-  friend void PrintTo(const Row& row, std::ostream* out) {
-    *out << "{" << row.pname << "|" << row.d_text << "|" << row.f_text << "|" << row.i_text << "|"
-         << row.compat << "|" << ::testing::PrintToString(row.print_params) << "}";
-  }
-};
+using Row = test::PrintRow;
 
-// The rows of PRT_Params of a database, read through a connection module of their own.
 std::vector<Row> ReadRows(const std::string& database) {
-  TdmDBConnection connection;
-  connection.Init(2, "TSV_PRO", "Base de données", "Test");
-  connection.SetParams(database, "", "", "");
-  connection.ConnectAsKorvane();
-  TIBQuery query;
-  query.SetDatabase(connection.IBDatabase.get());
-  query.SetTransaction(connection.GlobalTransaction.get());
-  connection.DoStartTransaction(false);
-  query.SQL = {"SELECT pname, d_text, f_text, i_text, compat, print_params FROM PRT_Params ORDER BY pname"};
-  query.Open();
-  std::vector<Row> rows;
-  for (; !query.Eof(); query.Next()) {
-    rows.push_back({query.Fields(0).AsString(), query.Fields(1).AsString(), query.Fields(2).AsString(),
-                    query.Fields(3).AsString(), query.Fields(4).AsString(), query.Fields(5).AsString()});
-  }
-  query.Close();
-  connection.DoCommit();
-  connection.Disconnect();
-  return rows;
+  return test::ReadPrintRows(database);
 }
 
 class PrintListUpdate : public ::testing::Test {
