@@ -22,6 +22,11 @@ constexpr const char* kCRLF = "\r\n";
 constexpr long kServerUnavailable = 335544375;  // unavailable database
 constexpr long kNetworkError = 335544721;       // network error (connection refused, lost)
 constexpr long kLoginRefused = 335544472;       // user name and password not defined
+// A Firebird 3 client reports a server lost during an attachment with these codes first, where
+// the older clients put the network error first: the same situation, the same explanation.
+constexpr long kNetReadError = 335544726;
+constexpr long kNetWriteError = 335544727;
+constexpr long kLostConnection = 335544741;
 
 // The client library file whose version is read on Windows.
 constexpr const char* kWindowsClientLibrary = "gds32.dll";
@@ -625,7 +630,8 @@ std::string TdmDBConnection::TransactionState() {
 std::string TdmDBConnection::GetIBErrorMessage(const std::exception& E) {
   if (const auto* database = dynamic_cast<const DatabaseError*>(&E)) {
     const long code = database->EngineCode();
-    if (code == kServerUnavailable || code == kNetworkError) {
+    if (code == kServerUnavailable || code == kNetworkError || code == kNetReadError ||
+        code == kNetWriteError || code == kLostConnection) {
       return "Aucune connexion n'a pu être établie avec le serveur.\r\nCauses possibles : \r\n\r\n1) "
              "L'ordinateur "
              "distant (serveur) est arrêté.\r\n2) L'adresse de l'ordinateur distant est incorrecte.\r\n3) Le "
@@ -780,7 +786,9 @@ void TdmDBConnection::SetDBOwner(const std::string& Value) {
 // --- Events --------------------------------------------------------------------------------------
 
 void TdmDBConnection::TimerUsersTimer() {
-  // Refreshes the user's time stamp; RegisterUser absorbs its own failures.
+  // Refreshes the user's time stamp; RegisterUser absorbs its own failures. Without an attachment
+  // every attempt would fail after its pause, freezing the program for seconds for nothing.
+  if (!IBDatabase->Connected()) return;
   try {
     DatabaseManager->RegisterUser(GetUserStr());
   } catch (...) {

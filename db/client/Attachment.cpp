@@ -54,6 +54,7 @@ std::string BuildDpb(const std::vector<std::string>& params) {
   return dpb;
 }
 
+// Quoted as an SQL string literal (bytes: the name is already in the client's form).
 std::string SqlQuoted(const std::string& text) {
   std::string out = "'";
   for (char c : text) {
@@ -75,10 +76,11 @@ void Attachment::Attach(const std::string& connectionString, const std::vector<s
                         int dialect) {
   if (IsAttached()) throw DatabaseError("La base de données est déjà ouverte.");
   const std::string dpb = BuildDpb(params);
-  const std::string name = detail::ToDatabaseText(ClientDatabaseName(connectionString));
+  const std::string name = detail::ClientNameBytes(connectionString);
   const auto& api = Api();
   ISC_STATUS_ARRAY status = {};
   isc_db_handle db = 0;
+  detail::FileNameLocale names;
   api.isc_attach_database(status, 0, name.c_str(), &db, static_cast<short>(dpb.size()), dpb.data());
   Check(status);
   impl_->db = db;
@@ -89,13 +91,15 @@ void Attachment::Attach(const std::string& connectionString, const std::vector<s
 void Attachment::Create(const std::string& connectionString, const std::vector<std::string>& createParams,
                         int dialect) {
   if (IsAttached()) throw DatabaseError("La base de données est déjà ouverte.");
-  std::string sql = "CREATE DATABASE " + SqlQuoted(ClientDatabaseName(connectionString));
-  for (const std::string& param : createParams) sql += " " + param;
-  const std::string bytes = detail::ToDatabaseText(sql);
+  std::string params;
+  for (const std::string& param : createParams) params += " " + param;
+  const std::string bytes = "CREATE DATABASE " + SqlQuoted(detail::ClientNameBytes(connectionString)) +
+                            detail::ToDatabaseText(params);
   const auto& api = Api();
   ISC_STATUS_ARRAY status = {};
   isc_db_handle db = 0;
   isc_tr_handle tr = 0;
+  detail::FileNameLocale names;
   api.isc_dsql_execute_immediate(status, &db, &tr, 0, bytes.c_str(), static_cast<unsigned short>(dialect),
                                  nullptr);
   Check(status);

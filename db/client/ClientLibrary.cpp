@@ -16,6 +16,7 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <locale.h>
 #include <unistd.h>
 #endif
 
@@ -215,6 +216,26 @@ std::string ClientDatabaseName(const std::string& connectionString) {
 }
 
 namespace detail {
+
+#ifdef _WIN32
+FileNameLocale::FileNameLocale() = default;
+FileNameLocale::~FileNameLocale() = default;
+#else
+FileNameLocale::FileNameLocale() {
+  static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  if (utf8 != static_cast<locale_t>(nullptr)) previous_ = ::uselocale(utf8);
+}
+FileNameLocale::~FileNameLocale() {
+  if (previous_ != nullptr) ::uselocale(static_cast<locale_t>(previous_));
+}
+#endif
+
+std::string ClientNameBytes(const std::string& connectionString) {
+#ifndef _WIN32
+  if (IsLocalConnectionString(connectionString)) return ClientDatabaseName(connectionString);
+#endif
+  return ToDatabaseText(connectionString);
+}
 
 const IscApi& Api() {
   const LoadedClient& client = Current();

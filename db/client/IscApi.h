@@ -61,6 +61,26 @@ bool Failed(const ISC_STATUS* status);
 // raises DatabaseError naming the text.
 std::string ToDatabaseText(const std::string& utf8);
 
+// The bytes the client is given for a connection string: a local string's host path as the file
+// system spells it (UTF-8 here), any other string in ISO 8859-1, as the suite's Windows programs
+// give it to their servers.
+std::string ClientNameBytes(const std::string& connectionString);
+
+// Around every client call that carries a file name: the client converts names between UTF-8
+// and the calling thread's character type, which must then be UTF-8 as the host's file names
+// are (under the "C" locale any accented name fails). Thread-local; restores the previous
+// locale; no effect on Windows.
+class FileNameLocale {
+ public:
+  FileNameLocale();
+  ~FileNameLocale();
+  FileNameLocale(const FileNameLocale&) = delete;
+  FileNameLocale& operator=(const FileNameLocale&) = delete;
+
+ private:
+  void* previous_ = nullptr;
+};
+
 }  // namespace kv::fb::detail
 
 #include "db/client/Attachment.h"

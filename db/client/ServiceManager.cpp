@@ -32,7 +32,9 @@ class Spb {
     return *this;
   }
   Spb& Text2(char item, const std::string& text) {  // two-byte length (action items)
-    const std::string value = detail::ToDatabaseText(text);
+    return Bytes2(item, detail::ToDatabaseText(text));
+  }
+  Spb& Bytes2(char item, const std::string& value) {
     if (value.size() > 65535) throw DatabaseError("Paramètre du service trop long.");
     bytes_ += item;
     bytes_ += static_cast<char>(value.size() & 0xFF);
@@ -58,6 +60,29 @@ std::uint32_t ReadUInt(const char* p, int length) {
   return value;
 }
 
+bool IsValidUtf8(const std::string& s) {
+  for (std::size_t i = 0; i < s.size();) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    const std::size_t n = b < 0x80             ? 1
+                          : (b & 0xE0) == 0xC0 ? 2
+                          : (b & 0xF0) == 0xE0 ? 3
+                          : (b & 0xF8) == 0xF0 ? 4
+                                               : 0;
+    if (n == 0 || i + n > s.size() || (n == 2 && b < 0xC2)) return false;
+    for (std::size_t k = 1; k < n; ++k) {
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += n;
+  }
+  return true;
+}
+
+// Output lines mix the engine's ASCII texts with file names in the server's own character set:
+// UTF-8 on this host, an ANSI code page on a Windows server (read as ISO 8859-1).
+std::string OutputLineToUtf8(const std::string& bytes) {
+  return IsValidUtf8(bytes) ? bytes : text::Latin1ToUtf8(bytes);
+}
+
 }  // namespace
 
 struct ServiceManager::Impl {
@@ -65,13 +90,15 @@ struct ServiceManager::Impl {
   bool remote = false;
   bool outputDone = true;
 
+  // The database name in the client's bytes: on the local engine through the host prefix.
   std::string DatabaseName(const std::string& database) const {
-    return remote ? database : ClientDatabaseName(database);
+    return remote ? detail::ToDatabaseText(database) : detail::ClientNameBytes(database);
   }
 
   void Start(const Spb& spb) {
     if (svc == 0) throw DatabaseError("Le gestionnaire de services n'est pas connecté.");
     ISC_STATUS_ARRAY status = {};
+    detail::FileNameLocale names;
     Api().isc_service_start(status, &svc, nullptr, static_cast<unsigned short>(spb.Bytes().size()),
                             spb.Bytes().data());
     Check(status);
@@ -98,6 +125,7 @@ void ServiceManager::Attach(const std::string& server, const std::string& user, 
   const std::string name = detail::ToDatabaseText(server.empty() ? "service_mgr" : server + ":service_mgr");
   ISC_STATUS_ARRAY status = {};
   isc_svc_handle svc = 0;
+  detail::FileNameLocale names;
   Api().isc_service_attach(status, 0, name.c_str(), &svc, static_cast<unsigned short>(spb.Bytes().size()),
                            spb.Bytes().data());
   Check(status);
@@ -147,7 +175,8 @@ ServerVersionInfo ServiceManager::QueryVersion() {
 
 void ServiceManager::StartBackup(const std::string& database, const std::string& backupFile) {
   Spb spb(isc_action_svc_backup);
-  spb.Text2(isc_spb_dbname, impl_->DatabaseName(database)).Text2(isc_spb_bkp_file, backupFile);
+  spb.Bytes2(isc_spb_dbname, impl_->DatabaseName(database))
+      .Bytes2(isc_spb_bkp_file, impl_->DatabaseName(backupFile));
   spb.Byte(isc_spb_verbose);
   spb.Int4(isc_spb_options,
            isc_spb_bkp_ignore_limbo | isc_spb_bkp_no_garbage_collect | isc_spb_bkp_non_transportable);
@@ -156,21 +185,21 @@ void ServiceManager::StartBackup(const std::string& database, const std::string&
 
 void ServiceManager::StartValidation(const std::string& database, bool sweepOnly) {
   Spb spb(isc_action_svc_repair);
-  spb.Text2(isc_spb_dbname, impl_->DatabaseName(database));
+  spb.Bytes2(isc_spb_dbname, impl_->DatabaseName(database));
   spb.Int4(isc_spb_options, sweepOnly ? isc_spb_rpr_sweep_db : isc_spb_rpr_validate_db);
   impl_->Start(spb);
 }
 
 void ServiceManager::StartHeaderStatistics(const std::string& database) {
   Spb spb(isc_action_svc_db_stats);
-  spb.Text2(isc_spb_dbname, impl_->DatabaseName(database));
+  spb.Bytes2(isc_spb_dbname, impl_->DatabaseName(database));
   spb.Int4(isc_spb_options, isc_spb_sts_hdr_pages);
   impl_->Start(spb);
 }
 
 void ServiceManager::SetSweepInterval(const std::string& database, unsigned interval) {
   Spb spb(isc_action_svc_properties);
-  spb.Text2(isc_spb_dbname, impl_->DatabaseName(database));
+  spb.Bytes2(isc_spb_dbname, impl_->DatabaseName(database));
   spb.Int4(isc_spb_prp_sweep_interval, interval);
   impl_->Start(spb);
   ReadLines([](const std::string&) {});  // waits for the end of the action and its errors
@@ -178,7 +207,7 @@ void ServiceManager::SetSweepInterval(const std::string& database, unsigned inte
 
 void ServiceManager::SetForcedWrites(const std::string& database, bool synchronous) {
   Spb spb(isc_action_svc_properties);
-  spb.Text2(isc_spb_dbname, impl_->DatabaseName(database));
+  spb.Bytes2(isc_spb_dbname, impl_->DatabaseName(database));
   spb.Byte(isc_spb_prp_write_mode).Byte(synchronous ? isc_spb_prp_wm_sync : isc_spb_prp_wm_async);
   impl_->Start(spb);
   ReadLines([](const std::string&) {});
@@ -205,7 +234,7 @@ bool ServiceManager::NextLine(std::string& line) {
     impl_->outputDone = true;
     return false;
   }
-  line = text::Latin1ToUtf8(std::string(buffer.data() + 3, std::min(length, buffer.size() - 3)));
+  line = OutputLineToUtf8(std::string(buffer.data() + 3, std::min(length, buffer.size() - 3)));
   return true;
 }
 

@@ -31,7 +31,8 @@ class ServiceManager {
   // The database names below are connection strings of the server's own side: a local string is
   // opened through the host prefix (ClientDatabaseName); for a server, its own path.
 
-  // Backs up into backupFile (a path of the server); verbose output, read with NextLine.
+  // Backs up into backupFile (a path of the server side, like the database's); verbose output,
+  // read with NextLine.
   // Options: ignore limbo transactions, no garbage collection, non-transportable format.
   void StartBackup(const std::string& database, const std::string& backupFile);
   // Validation and repair: with sweep, a sweep only; otherwise a full validation.

@@ -142,6 +142,7 @@ struct Statement::Impl {
   int type = 0;  // isc_info_sql_stmt_*
   Sqlda in;
   Sqlda out;
+  std::vector<XSQLVAR> described;  // the parameters as the server described them
   std::vector<std::string> names;
   std::vector<Value> params;
   std::vector<Column> columns;
@@ -212,6 +213,12 @@ struct Statement::Impl {
   void BindParams() {
     for (int i = 0; i < in.Count(); ++i) {
       XSQLVAR& var = in.Var(i);
+      // Each execution starts from the described type, not from the previous value's.
+      const XSQLVAR& original = described[static_cast<std::size_t>(i)];
+      var.sqltype = original.sqltype;
+      var.sqllen = original.sqllen;
+      var.sqlscale = original.sqlscale;
+      var.sqlsubtype = original.sqlsubtype;
       const Value& value = params[static_cast<std::size_t>(i)];
       const short described = static_cast<short>(var.sqltype & ~1);
       if (value.IsNull()) {
@@ -421,6 +428,7 @@ void Statement::Prepare(Attachment& attachment, Transaction& transaction, const 
     s.Free();
     throw;
   }
+  s.described.assign(s.in.da()->sqlvar, s.in.da()->sqlvar + s.in.Count());
   s.names = parsed.Names;
   s.names.resize(static_cast<std::size_t>(s.in.Count()));
   s.params.assign(static_cast<std::size_t>(s.in.Count()), Value::Null());

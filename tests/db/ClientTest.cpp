@@ -182,6 +182,38 @@ TEST_F(ClientTest, CreatedAttachmentStoresAccentsAsIso8859_1) {
   created.Drop();
 }
 
+TEST_F(ClientTest, ReexecutionStartsFromTheDescribedParameterTypes) {
+  Run({"CREATE TABLE T (V VARCHAR(10))"});
+  Transaction tr;
+  tr.Start(attachment_);
+  Statement s;
+  s.Prepare(attachment_, tr, "INSERT INTO T VALUES (:v)");
+  for (const Value& v : {Value::Integer(12345, -2), Value::Text("été"), Value::Null(), Value::Integer(7)}) {
+    s.SetParam("v", v);
+    s.Execute(tr);
+  }
+  tr.Commit();
+  std::vector<std::string> stored;
+  for (const auto& row : Rows("SELECT COALESCE(V, 'NULL') FROM T")) stored.push_back(row[0].AsString());
+  EXPECT_EQ(stored, (std::vector<std::string>{"123.45", "été", "NULL", "7"}));
+}
+
+TEST(ClientNames, DatabaseInAFolderWithAccentsKeepsItsHostName) {
+  test::UseTestFirebirdRoot();
+  test::TempPrefix prefix;
+  test::CompanyDatabase db(prefix, "C:\\Données\\Société.FDB");
+  EXPECT_TRUE(std::filesystem::exists(prefix.Root() / "drives" / "c" / "Données" / "Société.FDB"));
+  Attachment attachment;
+  attachment.Attach("C:\\DONNÉES\\société.fdb", CompanyDatabase::AttachParams());  // any case, as Windows
+  EXPECT_TRUE(attachment.IsAlive());
+  ServiceManager services;
+  services.Attach("", "KORVANE", "84736251");
+  services.StartHeaderStatistics(db.WindowsPath());
+  std::string all;
+  services.ReadLines([&](const std::string& line) { all += line + "\n"; });
+  EXPECT_NE(all.find("Société.FDB"), std::string::npos) << all;
+}
+
 TEST_F(ClientTest, TextWithoutAnIso8859_1FormIsRefused) {
   Run({"CREATE TABLE T (V VARCHAR(10))"});
   Transaction tr;
@@ -437,8 +469,8 @@ TEST_F(ClientTest, ServiceManagerBackupAndSweepGiveVerboseLines) {
   Run({"INSERT INTO T VALUES (1)"});
   ServiceManager services;
   services.Attach("", "KORVANE", "84736251");
-  const std::string backup = (db_->HostPath().parent_path() / "SOC.FBK").string();
-  services.StartBackup(db_->WindowsPath(), backup);
+  services.StartBackup(db_->WindowsPath(), "C:\\Data\\SOC.FBK");
+  const auto backup = db_->Prefix().Host("C:\\Data\\SOC.FBK");
   std::vector<std::string> lines;
   services.ReadLines([&](const std::string& line) { lines.push_back(line); });
   EXPECT_GT(lines.size(), 5u);

@@ -15,6 +15,7 @@
 #include "db/dmDBConnectionUnit.h"
 #include "platform/Errors.h"
 #include "platform/Messages.h"
+#include "platform/Win32.h"
 #include "platform/host/Prefix.h"
 #include "tests/support/FirebirdRoot.h"
 #include "tests/support/LoadedLibraries.h"
@@ -337,6 +338,21 @@ TEST_F(ConnectionModuleTest, TheUserStringNamesTheSessionInARemoteSession) {
   std::vector<std::string> users;
   module->GetUserList(users);
   EXPECT_EQ(users, std::vector<std::string>{"user1 (3) - Updater"});
+}
+
+TEST_F(ConnectionModuleTest, TheUserStringSaysWhatIsUnknownWhenNobodyIsLoggedOn) {
+  auto module = NewModule();
+  module->Connect();
+  prefix_.SetSystem("logged_on", "0");
+  module->DatabaseManager->ExecuteSQL("DELETE FROM Users");
+  auto other = NewModule();
+  other->Connect();
+  ASSERT_TRUE(other->Connected());
+  prefix_.SetSystem("logged_on", "1");
+  std::vector<std::string> users;
+  module->GetUserList(users);
+  EXPECT_EQ(users, std::vector<std::string>{"? (?) - Updater"});
+  EXPECT_TRUE(ui_.Boxes().empty());
 }
 
 TEST_F(ConnectionModuleTest, UsersAreListedWhileAttachedAndUnregisteredByDisconnect) {
@@ -803,6 +819,24 @@ TEST_F(ConnectionModuleTest, DestroyingTheModuleWithAClientDatasetLeftReportsIt)
 
 // --- Errors and the connection test ----------------------------------------------------------------
 
+TEST(ConnectionModuleErrors, AnUnreachableOrLostServerIsExplainedWithTheLastSystemError) {
+  const std::string explanation =
+      "Aucune connexion n'a pu être établie avec le serveur.\r\nCauses possibles : \r\n\r\n1) L'ordinateur "
+      "distant (serveur) est arrêté.\r\n2) L'adresse de l'ordinateur distant est incorrecte.\r\n3) Le "
+      "serveur "
+      "Firebird n'a pas démarré sur le poste serveur.\r\n4) Le câble de connexion réseau est "
+      "débranché.\r\n5) Un "
+      "firewall bloque la connexion depuis votre poste.\r\n6) Une autre session est restée ouverte sur votre "
+      "poste.\r\n   (La bascule rapide des utilisateurs est activée sur cette machine.)\r\n\r\n";
+  for (const long code : {335544375L, 335544721L, 335544726L, 335544727L, 335544741L}) {
+    win::SetLastError(10061);
+    EXPECT_EQ(
+        TdmDBConnection::GetIBErrorMessage(DatabaseError("Unable to complete network request", -902, code)),
+        explanation + "Unable to complete network request\r\n10061")
+        << code;
+  }
+}
+
 TEST(ConnectionModuleErrors, OtherExceptionsKeepTheirOwnMessage) {
   EXPECT_EQ(TdmDBConnection::GetIBErrorMessage(DatabaseError("table inconnue", -204, 335544580)),
             "table inconnue");
@@ -891,9 +925,12 @@ TEST_F(ConnectionModuleTest, TheTimersRefreshTheUserAndCheckTheDiskSpace) {
   ASSERT_EQ(ui_.Boxes().size(), 2u);
   EXPECT_EQ(ui_.Boxes()[1].text, kNoSpace + "40 Mb");
   EXPECT_FALSE(module->Connected());
-  // Not attached: the disk check does nothing, the refresh fails quietly.
+  // Not attached: neither the disk check nor the refresh is tried (no attempt, no pause).
+  int pauses = 0;
+  module->DatabaseManager->Pause = [&](int) { ++pauses; };
   clock.Advance(3600000);
   EXPECT_EQ(ui_.Boxes().size(), 2u);
+  EXPECT_EQ(pauses, 0);
 }
 
 TEST_F(ConnectionModuleTest, ACheckThatFailsInTheTimerIsShownNotThrown) {

@@ -1,5 +1,6 @@
 // The dataset-role classes on the embedded engine: one new database per test.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <filesystem>
 
@@ -398,6 +399,39 @@ TEST(IBDatabaseCreate, MissingFolderGivesADatabaseError) {
     EXPECT_NE(std::string(e.what()).find("I/O error"), std::string::npos) << e.what();
   }
   EXPECT_FALSE(database.Connected());
+}
+
+TEST(IBDatabaseWithoutClient, OpenRaisesTheFrenchErrorAndNothingCrashes) {
+  test::TempPrefix prefix;
+  const std::string missing = (prefix.Root() / "libfbclient.so.2").string();
+  const char* previous = std::getenv("KORVANE_FBCLIENT");
+  const std::string saved = previous != nullptr ? previous : "";
+  setenv("KORVANE_FBCLIENT", missing.c_str(), 1);
+  {
+    TIBDatabase database;
+    database.DatabaseName = "C:\\Data\\SOC.FDB";
+    database.Params = {"user_name=KORVANE", "password=84736251", "lc_ctype=ISO8859_1"};
+    TIBTransaction transaction;
+    transaction.SetDefaultDatabase(&database);
+    TIBQuery query;
+    query.SetTransaction(&transaction);
+    try {
+      database.Open();
+      ADD_FAILURE() << "no error";
+    } catch (const DatabaseError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("La bibliothèque cliente Firebird (" + missing + ")", 0), 0u)
+          << e.what();
+    }
+    EXPECT_FALSE(database.Connected());
+    EXPECT_FALSE(database.TestConnected());
+    EXPECT_THROW(transaction.StartTransaction(), DatabaseError);
+    database.ForceClose();
+  }
+  if (previous != nullptr) {
+    setenv("KORVANE_FBCLIENT", saved.c_str(), 1);
+  } else {
+    unsetenv("KORVANE_FBCLIENT");
+  }
 }
 
 TEST(JoinSqlLines, JoinsWithCrLf) {

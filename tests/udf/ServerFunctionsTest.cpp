@@ -89,6 +89,14 @@ TEST_F(ServerFunctionsTest, GetFreeDiskSpaceFollowsADriveLinkedToAnotherFileSyst
               static_cast<double>(tolerance));
 }
 
+TEST_F(ServerFunctionsTest, GetFreeDiskSpaceOfAnUnmappedZIsThatOfTheHostRoot) {
+  // As for paths, Z: reaches the host's own root when the prefix does not map it.
+  const long long tolerance = 256LL * 1024 * 1024;
+  const long long bytes = std::stoll(SelectOne("GetFreeDiskSpace('Z')"));
+  EXPECT_NEAR(static_cast<double>(bytes), static_cast<double>(FreeBytes("/")),
+              static_cast<double>(tolerance));
+}
+
 TEST_F(ServerFunctionsTest, GetFreeDiskSpaceCannotTellForAnUnmappedDriveOrABadLetter) {
   for (const std::string& value :
        Select({"GetFreeDiskSpace('Q')", "GetFreeDiskSpace('1')", "GetFreeDiskSpace('')",
@@ -192,18 +200,22 @@ TEST_F(ServerFunctionsTest, LongTextsRoundTripThroughTheEngine) {
             "30000");
 }
 
-TEST_F(ServerFunctionsTest, GetBlobStringStopsAtTheCapacityOfItsResult) {
-  std::string script = "connect " + SqlString(Database()) +
-                       ";\nset list on;\ncreate table T (B blob sub_type text);\ncommit;\n"
-                       "insert into T values (cast(" +
-                       SqlString(std::string(30000, 'a')) + " as blob sub_type text) || cast(" +
-                       SqlString(std::string(10000, 'b')) +
-                       " as blob sub_type text));\ncommit;\nselect octet_length(B) as N, "
-                       "GetStrLen(GetBlobString(B)) as L from T;\n";
+TEST_F(ServerFunctionsTest, LongBlobsAreReadAcrossTheirSegments) {
+  std::string script =
+      "connect " + SqlString(Database()) +
+      ";\nset list on;\ncreate table T (B blob sub_type text);\ncommit;\n"
+      "insert into T values (cast(" +
+      SqlString(std::string(30000, 'a')) + " as blob sub_type text) || cast(" +
+      SqlString(std::string(10000, 'b')) +
+      " as blob sub_type text));\ncommit;\nselect octet_length(B) as N, "
+      "GetStrLen(GetBlobString(B)) as L, FindStringsInBlob(B, 'AB') as J, FindStringsInBlob(B, 'ba') as R "
+      "from T;\n";
   const IsqlResult result = RunIsql(script);
   ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
   EXPECT_EQ(result.Value("N"), "40000");
-  EXPECT_EQ(result.Value("L"), "32766");
+  EXPECT_EQ(result.Value("L"), "32766");  // the capacity of its CSTRING(32767) result
+  EXPECT_EQ(result.Value("J"), "1");      // "ab" only where the two parts meet
+  EXPECT_EQ(result.Value("R"), "0");
 }
 
 // GetLogData reads the firebird.log of the engine's root: here a copy of the private root (its

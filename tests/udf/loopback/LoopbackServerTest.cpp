@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "platform/host/Prefix.h"
@@ -132,6 +135,41 @@ TEST_F(LoopbackServerTest, AStoppedServerRefusesConnectionsUntilItStartsAgain) {
   }
   EXPECT_TRUE(LoopbackServer::IsRunning());
   EXPECT_EQ(RunIsql(query).exitCode, 0);
+}
+
+TEST_F(LoopbackServerTest, AnAliasChangedRightAfterTheServerReadItIsSeen) {
+  // The server reads databases.conf again only when its modification time changed: two changes
+  // within one second must still both be seen.
+  const std::string windowsPath = NewWindowsPath();
+  const std::string query = Connect(windowsPath, "KORVANE", "84736251") +
+                            "set list on;\nselect mon$database_name as F from mon$database;\n";
+  for (const char* file : {"first.fdb", "second.fdb", "third.fdb"}) {
+    LoopbackServer::AddAlias(windowsPath, dir_.Path() / file);
+    const IsqlResult created = RunIsql("create database " + SqlString(LoopbackServer::Address(windowsPath)) +
+                                       " user 'KORVANE' password '84736251';\n");
+    ASSERT_EQ(created.exitCode, 0) << file << ": " << created.err;
+    const IsqlResult attached = RunIsql(query);
+    ASSERT_EQ(attached.exitCode, 0) << attached.err;
+    EXPECT_EQ(fs::path(attached.Value("F")), dir_.Path() / file);
+  }
+}
+
+TEST_F(LoopbackServerTest, AStartOnATakenPortFailsAndLeavesNothingRunning) {
+  TempDir other;
+  const std::string command = "KORVANE_FB_PORT=" + std::to_string(LoopbackServer::Port()) +
+                              " KORVANE_FIREBIRD_ROOT='" + KV_FIREBIRD_ROOT + "' '" + KV_SOURCE_DIR +
+                              "/scripts/firebird-server' ";
+  const std::string log = (other.Path() / "start.txt").string();
+  const int status = std::system((command + "start '" + other.Path().string() + "' 2>'" + log + "'").c_str());
+  EXPECT_NE(status, 0);
+  std::ifstream in(log);
+  const std::string message((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(message.find("port " + std::to_string(LoopbackServer::Port()) + " is already in use"),
+            std::string::npos)
+      << message;
+  EXPECT_NE(std::system((command + "status '" + other.Path().string() + "'").c_str()), 0);
+  EXPECT_FALSE(fs::exists(other.Path() / "firebird.pid"));
+  EXPECT_TRUE(LoopbackServer::IsRunning());
 }
 
 }  // namespace
