@@ -321,6 +321,29 @@ TEST_F(CompanyListFile, TheCommonFolderIsTheLastPlaceAndLastCompanyIsSelected) {
   EXPECT_EQ(form.ComboBoxCompanies.ItemIndex, 1);
 }
 
+TEST_F(CompanyListFile, AMultisteKeyThatCannotBeReadStopsTheEnginesCreation) {
+  SetValue(win::HKEY_CURRENT_USER, "Multiste", "LastCompany", "Sud");
+  host::Prefix::Current().SetIni("registry", "deny", "HKCU\\Software\\KORVANE S.A.\\Multiste");
+  InstallEngineParts();
+  try {
+    TdmUpdateCommon engine;
+    ADD_FAILURE() << "the engine was made";
+  } catch (const Error& error) {
+    EXPECT_STREQ(error.what(),
+                 "Lecture d'une valeur de registre impossible : \r\nVeuillez contrôler vos droits d'accès.");
+  }
+  SetEngineParts({});
+}
+
+TEST_F(CompanyListFile, AnObsoleteKeyThatCannotBeDeletedIsLeftAndTheListStillLoads) {
+  SetValue(win::HKEY_LOCAL_MACHINE, "MultiSte\\Ancien", "Societe", "x");
+  host::Prefix::Current().SetIni("registry", "readonly", "HKLM\\SOFTWARE\\KORVANE S.A.\\MultiSte");
+  prefix_.WriteFile("C:\\korvane\\multiste.txt", "A\r\n");
+  TFMultiSte form;
+  EXPECT_EQ(form.ComboBoxCompanies.Items, Lines{"A"});
+  EXPECT_TRUE(win::RegKey::Exists(win::HKEY_LOCAL_MACHINE, std::string(kSuite) + "MultiSte\\Ancien"));
+}
+
 TEST_F(CompanyListFile, NoFileGivesNoCompany) {
   TFMultiSte form;
   EXPECT_EQ(form.FFilename, "");
