@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -290,6 +291,76 @@ TEST_F(PrintListUpdate, ProductsWithoutCompanyDatabasesAndUnregisteredCompaniesD
   EXPECT_FALSE(Engine().DBConnection->Connected());
   EXPECT_TRUE(DisconnectDatabase(Engine()));
 }
+
+// Each updater reports a failed print-list update under its own heading: the file it extracted
+// last, or none.
+struct FailedImportCase {
+  const char* name;
+  ProductCode code;
+  const char* heading;
+};
+
+class FailedImportHeading : public PrintListUpdate, public ::testing::WithParamInterface<FailedImportCase> {
+ protected:
+  void AddPe(const std::string& name, const test::FileVersionNumbers& version) {
+    const std::vector<std::uint8_t> bytes = test::PeWithFileVersion(version);
+    Add(name, std::string(bytes.begin(), bytes.end()));
+  }
+};
+
+TEST_P(FailedImportHeading, IsTheLastExtractedFileOrNone) {
+  const FailedImportCase& c = GetParam();
+  CompanyList("Sud\r\n");
+  SetValue(win::HKEY_CURRENT_USER, "WinTessivo\\Program", "Filename",
+           "C:\\WKorvane\\TSV\\Programs\\WinTessivo.exe");
+  fs::create_directories(prefix_.Host("C:\\WKorvane\\TSV\\Programs"));
+  std::function<UpdateOutcome(TdmUpdateCommon&)> update;
+  switch (c.code) {
+    case pcAdresses:
+      SetValue(win::HKEY_LOCAL_MACHINE, "Adresses\\Sud", "DatabaseName", "C:\\Data\\ADR.FDB");
+      CreateCompanyDatabase("C:\\Data\\ADR.FDB", pcAdresses);
+      test::WriteVersionedPe(prefix_, "C:\\WKorvane\\Adresses\\Programs\\TSAdresses2.dll", {2, 4, 0, 0});
+      AddPe("TSAdresses2.dll", {2, 5, 0, 0});
+      update = UpdateAddressModule;
+      break;
+    case pcBrisklane:
+      SetValue(win::HKEY_LOCAL_MACHINE, "Brisklane\\Sud", "ConnectionString", "C:\\Data\\BL.FDB");
+      CreateCompanyDatabase("C:\\Data\\BL.FDB", pcBrisklane);
+      SetValue(win::HKEY_CURRENT_USER, "Brisklane\\Program", "Filename", "C:\\Brisklane\\Brisklane.exe");
+      test::WriteVersionedPe(prefix_, "C:\\Brisklane\\Brisklane.exe", {5, 1, 0, 0});
+      prefix_.WriteFile("C:\\Brisklane\\BLE_INTF.dll", "interface");
+      AddPe("Brisklane.exe", {5, 2, 0, 0});
+      Add("BLE_INTF.dll", "interface");
+      update = UpdateBrisklane;
+      break;
+    default:
+      SetValue(win::HKEY_LOCAL_MACHINE, "ZRQ\\Sud", "ConnectionString", "C:\\Data\\ZRQ.FDB");
+      CreateCompanyDatabase("C:\\Data\\ZRQ.FDB", pcZrq);
+      SetValue(win::HKEY_CURRENT_USER, "ZRQ\\Program", "Filename", "C:\\ZRQ\\ZRQ.exe");
+      test::WriteVersionedPe(prefix_, "C:\\ZRQ\\ZRQ.exe", {1, 0, 0, 0});
+      AddPe("ZRQ.exe", {1, 2, 0, 0});
+      update = UpdateZrq;
+      break;
+  }
+  Add("PrintLists.txt", "Large.lst\r\n");
+  Add("Large.lst", Cp1252({"DES:F:" + std::string(91, 'x')}));
+  Engine().ProductCode = c.code;
+
+  EXPECT_EQ(update(Engine()), UpdateOutcome::Failed);
+  const Lines report = Report();
+  ASSERT_GE(report.size(), 2u);
+  EXPECT_EQ(report[report.size() - 2], c.heading);
+  EXPECT_EQ(report.back(), "Cannot import resource files");
+  EXPECT_FALSE(Engine().DBConnection->Connected());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Updaters, FailedImportHeading,
+    ::testing::Values(
+        FailedImportCase{"AddressModule", pcAdresses, "Une erreur s'est produite lors de la mise à jour du "},
+        FailedImportCase{"Brisklane", pcBrisklane, "Une erreur s'est produite lors de la mise à jour du "},
+        FailedImportCase{"Zrq", pcZrq, "Une erreur s'est produite lors de la mise à jour du ZRQHELP.rtf"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------
 // The company list
