@@ -177,8 +177,7 @@ void RunSide(const std::string& title, const std::string& connection, int runs, 
     attachment.Detach();
   });
   // The sequence commits five short transactions (identity, free space twice, registration,
-  // unregistration); a database made by the suite writes synchronously, so each commit waits for
-  // the disk.
+  // unregistration): what one costs on this attachment.
   kv::fb::Attachment attached;
   attached.Attach(connection, params);
   const Timing commit = Measure(runs, [&] {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "db/KorvaneLogon.h"
+#include "db/client/ClientLibrary.h"
 #include "db/client/DatabaseError.h"
 #include "db/dmDBConnectionUnit.h"
 #include "tests/support/FirebirdRoot.h"
@@ -121,6 +122,30 @@ TEST_F(ConnectionModuleLoopbackTest, ConnectsOverTcpToAFirebird3Server) {
   EXPECT_FALSE(module->Connected());
 }
 
+TEST_F(ConnectionModuleLoopbackTest, ADatabaseReachedByAnotherKindOfStringIsRefusedAfterAttaching) {
+  // "127.0.0.1:/host/path.fdb" attaches (the server opens its own path), but the services API is
+  // asked only for local and TCP/IP strings: the server's version stays unknown.
+  const std::string unix = LoopbackServer::Address(db_->HostPath().string());
+  auto module = NewModule();
+  module->SetParams(unix, KorvaneUserName, "", KorvanePassword);
+  ASSERT_EQ(module->ConnectionType(), ibctUNIX);
+  bool attached = false;
+  module->IBDatabase->AfterConnect = [&](TIBDatabase&) { attached = true; };
+  try {
+    module->Connect();
+    FAIL() << "connected";
+  } catch (const std::exception& e) {
+    EXPECT_EQ(
+        std::string(e.what()),
+        "La version du client Firebird utilisé ne correspond pas à celle du serveur Firebird. Par sécurité, "
+        "aucune connexion à la base de données ne sera établie.\r\n\r\nClient : " +
+            fb::ClientVersion() + "\r\nServer : ?");
+  }
+  EXPECT_TRUE(attached);
+  EXPECT_FALSE(module->Connected());
+  EXPECT_EQ(module->ServerType(), UnknownServer);
+}
+
 TEST_F(ConnectionModuleLoopbackTest, TheServersFreeSpaceDecidesTheBoxes) {
   struct Case {
     long long bytes;
@@ -191,8 +216,25 @@ TEST_F(ConnectionModuleLoopbackTest, AServerStoppedWhileAttachedIsExplained) {
   auto module = NewModule();
   module->ConnectAsKorvane();
   ASSERT_TRUE(module->Connected());
+  ASSERT_TRUE(module->DoStartTransaction(false));
   {
     test::StoppedLoopbackServer stopped;
+    // A commit that fails leaves its level open, for the caller's rollback to end it.
+    try {
+      module->DoCommit();
+      ADD_FAILURE() << "committed without a server";
+    } catch (const DatabaseError& e) {
+      EXPECT_EQ(module->TransactionState(), "1");
+      try {
+        module->DoRollback(e);
+        ADD_FAILURE() << "DoRollback returned";
+      } catch (const DatabaseError& again) {
+        EXPECT_EQ(again.EngineCode(), e.EngineCode());
+        EXPECT_STREQ(again.what(), e.what());
+      }
+    }
+    EXPECT_EQ(module->TransactionState(), "0");
+    EXPECT_FALSE(module->InTransaction());
     // The lost attachment: the client's read or write error.
     ExpectServerUnreachable(ExplainedError([&] { module->GetFreeDiskSpace(); }),
                             {335544726, 335544727, 335544741});
