@@ -15,9 +15,12 @@
 #include "platform/Messages.h"
 #include "platform/RichTextControl.h"
 #include "platform/Win32.h"
+#include "products/EngineParts.h"
+#include "products/MultiSte.h"
 #include "products/ProductLocation.h"
 #include "products/ProductUpdaters.h"
 #include "tests/support/HolderProcess.h"
+#include "tests/support/LoadedLibraries.h"
 #include "tests/support/PackageFixtures.h"
 #include "tests/support/PeFixtures.h"
 #include "tests/support/ScriptedUi.h"
@@ -677,6 +680,44 @@ TEST_F(ProductUpdaters, AMissingAddressModuleIsReportedAsNotFound) {
   EXPECT_EQ(Report(), Split("Une erreur s'est produite lors de la mise à jour du TSAdresses2.dll\r\n"
                             "Fichier pas trouvé : C:\\WKorvane\\Adresses\\Programs\\TSAdresses2.dll"));
   EXPECT_TRUE(ReadHkcu("Adresses\\Program", "Filename").empty());
+}
+
+}  // namespace
+}  // namespace kv
+
+namespace kv {
+namespace {
+
+// A machine without a database client runs every package that needs no database: the engine with
+// its company list and print structure store, and a main-product update without printing lists,
+// load no client library. Run in a process of its own, where nothing has loaded the client before.
+TEST(EngineParts, AMainProductUpdateWithoutPrintingListsLoadsNoDatabaseClient) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        TempPrefix prefix;
+        InstallEngineParts();
+        prefix.WriteFile("C:\\WKorvane\\multiste.txt", "Nord\r\nSud\r\n");
+        win::RegKey key;
+        win::RegKey::Create(win::HKEY_CURRENT_USER, std::string(kSuite) + "WinTessivo\\Program",
+                            win::KEY_ALL_ACCESS, key);
+        key.SetValue("Filename", win::RegValue::String(std::string(kTsv) + "WinTessivo.exe"));
+        test::WriteVersionedPe(prefix, std::string(kTsv) + "WinTessivo.exe", {5, 2, 0, 0});
+        MemoryPackage package;
+        package.Add("WinTessivo.exe", Pe({5, 3, 0, 0}), kPackageTime);
+        const CurrentPackageScope scope(package);
+        int code = 0;
+        {
+          TdmUpdateCommon engine;
+          engine.ProductCode = pcWinTessivo;
+          if (!engine.CompanyList || engine.CompanyList->ComboBoxCompanies.Items.size() != 2) code = 2;
+          if (!engine.StructurePrinting) code = 3;
+          if (UpdateMainProduct(engine) != UpdateOutcome::Completed) code = 4;
+        }
+        if (test::IsLibraryMapped("libfbclient")) code = 5;
+        std::exit(code);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
