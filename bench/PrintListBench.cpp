@@ -195,6 +195,24 @@ int main(int argc, char** argv) {
       status = 1;
     }
 
+    // Both ways wrote every list: the isql-fb copies are counted, the updater's outcome was checked.
+    const fs::path last = scratch / "isql" / ("SOC" + std::to_string(companies) + ".FDB");
+    std::ofstream(scratch / "count.sql") << "CONNECT " << Sql(last.string())
+                                         << " USER 'KORVANE' PASSWORD '84736251';\nSET LIST ON;\n"
+                                            "SELECT COUNT(*) AS N FROM PRT_Params;\nQUIT;\n";
+    const std::string count = "FIREBIRD=" + root.string() + " isql-fb -q -i " +
+                              (scratch / "count.sql").string() + " > " + (scratch / "count.out").string() +
+                              " 2>&1";
+    std::system(count.c_str());
+    std::ifstream counted(scratch / "count.out");
+    const std::string countOutput((std::istreambuf_iterator<char>(counted)),
+                                  std::istreambuf_iterator<char>());
+    if (countOutput.find("N ") == std::string::npos ||
+        std::atoi(countOutput.substr(countOutput.find("N ") + 2).c_str()) != lists) {
+      std::fprintf(stderr, "the isql-fb copy does not hold the %d lists:\n%s\n", lists, countOutput.c_str());
+      status = 1;
+    }
+
     const int rows = companies * lists;
     std::printf("%d companies x %d printing lists (%zu bytes each, %d updated and %d added per company)\n",
                 companies, lists, size, lists / 2, lists - lists / 2);
