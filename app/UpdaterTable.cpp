@@ -1,6 +1,7 @@
 #include "app/UpdaterTable.h"
 
 #include "products/CommonFiles.h"
+#include "products/ProductUpdaters.h"
 
 namespace kv {
 
@@ -19,7 +20,18 @@ const Updater* UpdaterTable::Find(ProductCode code) const {
 
 UpdaterTable ProgramUpdaters() {
   UpdaterTable table;
+  const auto main = [](TdmUpdateCommon& engine, ProductCode) { return UpdateMainProduct(engine); };
+  table.Set(pcWinTessivo, main);
+  table.Set(pcWinTessivoIngenieur, main);
+  table.Set(pcAdresses, [](TdmUpdateCommon& engine, ProductCode) { return UpdateAddressModule(engine); });
+  table.Set(pcZorbalt, [](TdmUpdateCommon& engine, ProductCode) { return UpdateZorbalt(engine); });
+  table.Set(pcBrisklane, [](TdmUpdateCommon& engine, ProductCode) { return UpdateBrisklane(engine); });
+  table.Set(pcTsvQuaymart, [](TdmUpdateCommon& engine, ProductCode) { return UpdateQuaymart(engine); });
+  table.Set(pcPelmora, UpdateKorvane5Data);
+  table.Set(pcKorvaneFinance, UpdateKorvane5Data);
+  table.Set(pcZrq, [](TdmUpdateCommon& engine, ProductCode) { return UpdateZrq(engine); });
   table.Set(pcCommon, [](TdmUpdateCommon& engine, ProductCode) { return InstallCommonFiles(engine); });
+  table.Set(pcOptaris, [](TdmUpdateCommon& engine, ProductCode) { return UpdateOptaris(engine); });
   return table;
 }
 

@@ -5,6 +5,7 @@
 #include "app/frmMainUnit.h"
 #include "app/frmWelcomeUnit.h"
 #include "engine/UpdateCommon.h"
+#include "products/EngineParts.h"
 
 namespace kv {
 
@@ -14,6 +15,7 @@ WizardApplication::WizardApplication(const ProductCatalog& products, UpdaterTabl
   frmMain = std::make_unique<TfrmMain>(*this);
   frmWelcome = std::make_unique<TfrmWelcome>();
   frmEndInstall = std::make_unique<TfrmEndInstall>();
+  InstallEngineParts();
   dmUpdateCommon = std::make_unique<TdmUpdateCommon>();
   frmDisplayFile = std::make_unique<TfrmDisplayFile>(*frmEndInstall);
 }

@@ -97,21 +97,37 @@ std::string EscapedErrorText(const std::string& message) {
 
 // ---------------------------------------------------------------------------------------------
 
+namespace {
+
+TEngineParts& EngineParts() {
+  static TEngineParts parts;
+  return parts;
+}
+
+}  // namespace
+
+void SetEngineParts(TEngineParts parts) {
+  EngineParts() = std::move(parts);
+}
+
 TdmUpdateCommon::TdmUpdateCommon() {
-  // The company list is loaded first; it arrives with the print-list update.
+  // The company list is loaded first: an unreadable registry key stops the program here.
+  if (EngineParts().CreateCompanyList) CompanyList = EngineParts().CreateCompanyList();
   Installer = std::make_unique<TWindowsInstaller>("");
   PrintLists = std::make_unique<std::vector<std::string>>();
   FileNames = std::make_unique<std::vector<std::string>>();
   // Loads no database client: only a database operation does.
   DBConnection = std::make_unique<TdmDBConnection>();
-  // The print structure store, on DBConnection, is created here.
+  if (EngineParts().CreateStructurePrinting)
+    StructurePrinting = EngineParts().CreateStructurePrinting(*DBConnection);
 }
 
 TdmUpdateCommon::~TdmUpdateCommon() {
   Installer.reset();
   PrintLists.reset();
   FileNames.reset();
-  // The print structure store is freed here; DBConnection goes with the engine's members, last.
+  StructurePrinting.reset();
+  // DBConnection, then the company list, go with the engine's members.
   DeleteTempFiles("Update*.tmp");
 }
 

@@ -33,6 +33,22 @@ struct TOpenDialog {
   bool Execute();
 };
 
+class TFMultiSte;
+class TdmStructurePrinting;
+
+// The engine's parts that the products layer defines, the company list and the print structure
+// store: the engine owns them, and makes them through the factories the products layer installs
+// once at start-up (InstallEngineParts). Without factories the engine has neither, and no company
+// database is reached.
+struct TEngineParts {
+  template <typename T>
+  using Owned = std::unique_ptr<T, std::function<void(T*)>>;
+  std::function<Owned<TFMultiSte>()> CreateCompanyList;
+  std::function<Owned<TdmStructurePrinting>(TdmDBConnection& Connection)> CreateStructurePrinting;
+};
+// Installs the factories every engine made afterwards uses; empty ones remove them.
+void SetEngineParts(TEngineParts parts);
+
 // The size in points of the report's header and outcome lines.
 inline constexpr int kReportHeadingSize = 10;
 
@@ -108,13 +124,16 @@ class TdmUpdateCommon {
 
   TOpenDialog OpenDialogProg;
   RichTextControl* ReportControl = nullptr;  // not owned
+  // The installation's companies, loaded first; destroyed last.
+  TEngineParts::Owned<TFMultiSte> CompanyList;
   std::unique_ptr<TWindowsInstaller> Installer;
   std::unique_ptr<std::vector<std::string>> PrintLists;
   std::unique_ptr<std::vector<std::string>> FileNames;
   // The connection to a product's company database; created with the engine, destroyed after its
   // destructor's body (it outlives the print structure store, which works on it).
   std::unique_ptr<TdmDBConnection> DBConnection;
-  // The print structure store takes its place here, after DBConnection.
+  // The printing lists' store on DBConnection; freed by the destructor's body.
+  TEngineParts::Owned<TdmStructurePrinting> StructurePrinting;
   std::uint8_t ProductCode = 0;
 
  protected:

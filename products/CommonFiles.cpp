@@ -7,6 +7,7 @@
 #include "platform/Errors.h"
 #include "platform/FileUtils.h"
 #include "platform/Win32.h"
+#include "products/ProductFiles.h"
 #include "products/ProductLocation.h"
 #include "products/ProductTable.h"
 
@@ -17,17 +18,6 @@ namespace {
 constexpr const char* kTempPrefix = "Update";
 constexpr const char* kFileList = "FileNames.txt";
 constexpr const char* kPdfLibrary = "wPDF300A.dll";
-
-// Creates the folder and every missing parent; throws SystemError when one cannot be made.
-void ForceDirectories(const std::string& folder) {
-  std::string path = folder;
-  while (path.size() > 3 && path.back() == '\\') path.pop_back();  // a drive root keeps its own
-  if (path.empty() || IsExistingFolder(path)) return;
-  const std::string parent = ParentFolder(path);
-  // A drive root ("C:\") or a name without folder has no parent left to make.
-  if (parent.size() < path.size()) ForceDirectories(parent);
-  if (!win::CreateDirectory(path) && !IsExistingFolder(path)) RaiseLastOSError();
-}
 
 std::string ErrorLine(const std::exception& error) {
   return std::string("Une erreur s'est produite lors de la mise à jour du ") + kCommonFilesWorkName + "\r\n" +

@@ -1,0 +1,426 @@
+// The print-list update on generated installations with company databases of the embedded engine:
+// every company of the company list, the lists written and read back, the companies that cannot
+// be reached, the lists refused, and the errors that stop the update.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "db/dmDBConnectionUnit.h"
+#include "engine/Package.h"
+#include "engine/UpdateCommon.h"
+#include "platform/Errors.h"
+#include "platform/Text.h"
+#include "platform/Win32.h"
+#include "platform/host/Prefix.h"
+#include "products/EngineParts.h"
+#include "products/MultiSte.h"
+#include "products/PrintListUpdate.h"
+#include "products/ProductUpdaters.h"
+#include "products/dmStructurePrintingUnit.h"
+#include "tests/support/FirebirdRoot.h"
+#include "tests/support/PeFixtures.h"
+#include "tests/support/PrintRows.h"
+#include "tests/support/ScriptedUi.h"
+#include "tests/support/TempPrefix.h"
+
+namespace kv {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+constexpr win::FileTime kPackageTime = 133'500'000'000'000'000ULL;
+constexpr const char* kSuite = "SOFTWARE\\KORVANE S.A.\\";
+
+// The bytes of a list as the suite writes them: code page 1252, CR LF.
+std::string Cp1252(const Lines& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  return text::Utf8ToCp1252(text);
+}
+
+void SetValue(win::HKEY root, const std::string& key, const std::string& name, const std::string& value) {
+  win::RegKey k;
+  ASSERT_EQ(win::RegKey::Create(root, kSuite + key, win::KEY_ALL_ACCESS, k), win::ERROR_SUCCESS);
+  k.SetValue(name, win::RegValue::String(value));
+}
+
+using Row = test::PrintRow;
+
+std::vector<Row> ReadRows(const std::string& database) {
+  return test::ReadPrintRows(database);
+}
+
+class PrintListUpdate : public ::testing::Test {
+ protected:
+  PrintListUpdate() {
+    test::UseTestFirebirdRoot();
+    fs::create_directories(prefix_.Host("C:\\Data"));
+    SetCurrentPackage(&package_);
+    InstallEngineParts();
+  }
+  ~PrintListUpdate() override {
+    engine_.reset();
+    SetEngineParts({});
+    SetCurrentPackage(nullptr);
+  }
+
+  // A company of the main product with its database (made unless `reachable` is false).
+  void Company(const std::string& name, const std::string& database, bool reachable = true) {
+    SetValue(win::HKEY_LOCAL_MACHINE, "WinTessivo\\" + name + "\\TSV_DatabaseName", "Path", database);
+    if (reachable) CreateCompanyDatabase(database, pcWinTessivo);
+  }
+  void CompanyList(const std::string& content) { prefix_.WriteFile("C:\\WKorvane\\multiste.txt", content); }
+  void Add(const std::string& name, const std::string& content) { package_.Add(name, content, kPackageTime); }
+  // The engine is made once the installation is in place: it reads the company list then.
+  TdmUpdateCommon& Engine() {
+    if (!engine_) {
+      engine_ = std::make_unique<TdmUpdateCommon>();
+      engine_->SetReportControl(&report_);
+      engine_->ProductCode = pcWinTessivo;
+    }
+    return *engine_;
+  }
+  Lines Report() const {
+    Lines texts;
+    for (const auto& line : report_.Lines()) texts.push_back(line.text);
+    return texts;
+  }
+
+  test::TempPrefix prefix_;
+  test::ScriptedUi ui_;
+  MemoryPackage package_;
+  MemoryRichText report_;
+  std::unique_ptr<TdmUpdateCommon> engine_;
+};
+
+TEST_F(PrintListUpdate, TwoCompaniesTheFirstUnreachableGiveWarningsAndTheSecondItsListsWithAccents) {
+  Company("Nord", "C:\\Data\\ABSENT.FDB", false);
+  Company("Sud", "C:\\Data\\SUD.FDB");
+  CompanyList("Nord\r\nSud\r\n");
+  {
+    // An existing list of the second company: its descriptions stay.
+    TdmDBConnection connection;
+    connection.Init(2, "TSV_PRO", "Base de données", "Test");
+    connection.SetParams("C:\\Data\\SUD.FDB", "", "", "");
+    connection.ConnectAsKorvane();
+    TdmStructurePrinting store("", &connection);
+    store.InsertPrintParams("factures", {"DES:F:Factures d'origine", "[Ancien]"});
+    connection.Disconnect();
+  }
+  Add("PrintLists.txt", "Factures.LST\r\nDevis.lst\r\nLisezmoi.txt\r\nAbsente.lst\r\n");
+  Add("Factures.LST", Cp1252({"DES:F:Factures modifiées", "[Page]", "Titre=Facture n° à régler"}));
+  Add("Devis.lst",
+      Cp1252({"COM:V5 /* interne */", "DES:F:Devis à valider", "DES:D:Angebot", "Ligne=çàéèêëîïôùû"}));
+
+  EXPECT_EQ(UpdatePrintLists(Engine(), ""), UpdateOutcome::CompletedWithWarnings);
+  EXPECT_EQ(Report(), (Lines{"", "Mise à jour de listes pour la société Nord",
+                             "Echec de connexion a la société Nord, mise à jour des listes non effectuée.",
+                             "", "Mise à jour de listes pour la société Sud",
+                             "Les paramètres pour l'impression : \"factures\" ont été mise à jour.",
+                             "Les paramètres pour l'impression : \"Devis à valider\" ont été ajoutés."}));
+  EXPECT_FALSE(Engine().DBConnection->Connected()) << "closed after the company";
+  EXPECT_EQ(ReadRows("C:\\Data\\SUD.FDB"),
+            (std::vector<Row>{
+                {"devis", "Angebot", "Devis à valider", "devis", "V5",
+                 "COM:V5 /* interne */\r\nDES:F:Devis à valider\r\nDES:D:Angebot\r\nLigne=çàéèêëîïôùû\r\n"},
+                {"factures", "factures", "Factures d'origine", "factures", "",
+                 "DES:F:Factures modifiées\r\n[Page]\r\nTitre=Facture n° à régler\r\n"},
+            }));
+}
+
+TEST_F(PrintListUpdate, AnEmptyLineOfTheCompanyListRunsTheDefaultCompany) {
+  SetValue(win::HKEY_LOCAL_MACHINE, "WinTessivo\\Paths\\TSV_DatabaseName", "Path", "C:\\Data\\DEFAUT.FDB");
+  CreateCompanyDatabase("C:\\Data\\DEFAUT.FDB", pcWinTessivo);
+  Company("Sud", "C:\\Data\\SUD.FDB");
+  CompanyList("\r\nSud\r\n");
+  Add("PrintLists.txt", "Bons.lst\r\n");
+  Add("Bons.lst", Cp1252({"DES:X:Bons de livraison"}));
+
+  EXPECT_EQ(UpdatePrintLists(Engine(), ""), UpdateOutcome::Completed);
+  EXPECT_EQ(Report(), (Lines{"", "Mise à jour de listes pour la société Default",
+                             "Les paramètres pour l'impression : \"Bons de livraison\" ont été ajoutés.", "",
+                             "Mise à jour de listes pour la société Sud",
+                             "Les paramètres pour l'impression : \"Bons de livraison\" ont été ajoutés."}));
+  EXPECT_EQ(ReadRows("C:\\Data\\DEFAUT.FDB").size(), 1u);
+  EXPECT_EQ(ReadRows("C:\\Data\\SUD.FDB").size(), 1u);
+}
+
+TEST_F(PrintListUpdate, WithoutCompanyListTheDefaultCompanyIsUpdatedOnce) {
+  SetValue(win::HKEY_LOCAL_MACHINE, "WinTessivo\\Paths\\TSV_DatabaseName", "Path", "C:\\Data\\DEFAUT.FDB");
+  CreateCompanyDatabase("C:\\Data\\DEFAUT.FDB", pcWinTessivo);
+  Add("PrintLists.txt", "Bons.lst\r\n");
+  Add("Bons.lst", Cp1252({"[Page]"}));
+
+  EXPECT_EQ(UpdatePrintLists(Engine(), ""), UpdateOutcome::Completed);
+  EXPECT_EQ(Report(), (Lines{"", "Mise à jour de listes pour la société Default",
+                             "Les paramètres pour l'impression : \"bons\" ont été ajoutés."}));
+}
+
+TEST_F(PrintListUpdate, NothingToDoLeavesTheDatabasesAloneAndOtherFilesOnlyGiveTheCompanyLines) {
+  Company("Sud", "C:\\Data\\SUD.FDB");
+  CompanyList("Sud\r\n");
+  EXPECT_EQ(UpdatePrintLists(Engine(), ""), UpdateOutcome::Completed);
+  EXPECT_TRUE(Report().empty()) << "no PrintLists.txt";
+
+  Add("PrintLists.txt", "Lisezmoi.txt\r\n");
+  Add("Lisezmoi.txt", "pas une liste");
+  EXPECT_EQ(UpdatePrintLists(Engine(), ""), UpdateOutcome::Completed);
+  EXPECT_EQ(Report(), (Lines{"", "Mise à jour de listes pour la société Sud"}));
+  EXPECT_TRUE(ReadRows("C:\\Data\\SUD.FDB").empty());
+}
+
+TEST_F(PrintListUpdate, ProductsWithoutPrintListsReturnAtOnce) {
+  Company("Sud", "C:\\Data\\SUD.FDB");
+  CompanyList("Sud\r\n");
+  Add("PrintLists.txt", "Bons.lst\r\n");
+  Add("Bons.lst", Cp1252({"[Page]"}));
+  for (const ProductCode code : {pcZorbalt, pcPelmora, pcKorvaneFinance, pcCommon, pcOptaris, pcVlx}) {
+    Engine().ProductCode = code;
+    EXPECT_EQ(UpdatePrintLists(Engine(), ""), UpdateOutcome::Completed) << int(code);
+  }
+  EXPECT_TRUE(Report().empty());
+}
+
+TEST_F(PrintListUpdate, ACharacterTheDatabasesCannotHoldRefusesThatListOnly) {
+  Company("Sud", "C:\\Data\\SUD.FDB");
+  CompanyList("Sud\r\n");
+  Add("PrintLists.txt", "Prix.lst\r\nCoeur.lst\r\nBons.lst\r\n");
+  Add("Prix.lst", Cp1252({"DES:F:Prix", "Devise=€"}));
+  Add("Coeur.lst", Cp1252({"DES:F:Cœur"}));
+  Add("Bons.lst", Cp1252({"DES:F:Bons"}));
+
+  EXPECT_EQ(UpdatePrintLists(Engine(), ""), UpdateOutcome::CompletedWithWarnings);
+  EXPECT_EQ(
+      Report(),
+      (Lines{"", "Mise à jour de listes pour la société Sud",
+             "La liste d'impression Prix.lst contient le caractère « € » que la base de données (ISO 8859-1) "
+             "ne peut pas enregistrer : elle n'est pas importée.",
+             "La liste d'impression Coeur.lst contient le caractère « œ » que la base de données (ISO "
+             "8859-1) ne peut pas enregistrer : elle n'est pas importée.",
+             "Les paramètres pour l'impression : \"Bons\" ont été ajoutés."}));
+  const std::vector<Row> rows = ReadRows("C:\\Data\\SUD.FDB");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].pname, "bons");
+}
+
+TEST_F(PrintListUpdate, ListNamesThatWouldLeaveTheirFolderAreRefusedAndReported) {
+  Company("Sud", "C:\\Data\\SUD.FDB");
+  CompanyList("Sud\r\n");
+  Add("PrintLists.txt", "..\\..\\Evil.lst\r\nC:\\Evil.lst\r\nCON.lst\r\nBons.lst\r\n");
+  for (const char* name : {"..\\..\\Evil.lst", "C:\\Evil.lst", "CON.lst", "Bons.lst"}) {
+    Add(name, Cp1252({"DES:F:Liste"}));
+  }
+  EXPECT_EQ(UpdatePrintLists(Engine(), ""), UpdateOutcome::CompletedWithWarnings);
+  EXPECT_EQ(Report(), (Lines{"Nom de fichier refusé dans le paquet : ..\\..\\Evil.lst",
+                             "Nom de fichier refusé dans le paquet : C:\\Evil.lst",
+                             "Nom de fichier refusé dans le paquet : CON.lst", "",
+                             "Mise à jour de listes pour la société Sud",
+                             "Les paramètres pour l'impression : \"Liste\" ont été ajoutés."}));
+  EXPECT_EQ(ReadRows("C:\\Data\\SUD.FDB").size(), 1u);
+}
+
+TEST_F(PrintListUpdate, AValueWiderThanItsColumnStopsTheUpdateAndLeavesTheConnectionClosed) {
+  Company("Nord", "C:\\Data\\NORD.FDB");
+  Company("Sud", "C:\\Data\\SUD.FDB");
+  CompanyList("Nord\r\nSud\r\n");
+  Add("PrintLists.txt", "Bons.lst\r\nLarge.lst\r\nDevis.lst\r\n");
+  Add("Bons.lst", Cp1252({"DES:F:Bons"}));
+  Add("Large.lst", Cp1252({"DES:F:" + std::string(91, 'x')}));
+  Add("Devis.lst", Cp1252({"DES:F:Devis"}));
+
+  try {
+    UpdatePrintLists(Engine(), "");
+    FAIL() << "no error";
+  } catch (const Error& error) {
+    EXPECT_STREQ(error.what(), "Cannot import resource files");
+  }
+  EXPECT_FALSE(Engine().DBConnection->Connected());
+  EXPECT_EQ(Engine().DBConnection->GlobalTransaction->Tag, 0);
+  const std::vector<Row> nord = ReadRows("C:\\Data\\NORD.FDB");
+  ASSERT_EQ(nord.size(), 1u) << "the list before stays, the lists after are not written";
+  EXPECT_EQ(nord[0].pname, "bons");
+  EXPECT_TRUE(ReadRows("C:\\Data\\SUD.FDB").empty()) << "the next companies are not updated";
+}
+
+TEST_F(PrintListUpdate, TheMainProductReportsTheFailedImportAndFails) {
+  Company("Sud", "C:\\Data\\SUD.FDB");
+  CompanyList("Sud\r\n");
+  SetValue(win::HKEY_CURRENT_USER, "WinTessivo\\Program", "Filename",
+           "C:\\WKorvane\\TSV\\Programs\\WinTessivo.exe");
+  test::WriteVersionedPe(prefix_, "C:\\WKorvane\\TSV\\Programs\\WinTessivo.exe", {5, 2, 0, 0});
+  const std::vector<std::uint8_t> packaged = test::PeWithFileVersion({5, 3, 0, 0});
+  Add("WinTessivo.exe", std::string(packaged.begin(), packaged.end()));
+  Add("PrintLists.txt", "Large.lst\r\n");
+  Add("Large.lst", Cp1252({"COM:" + std::string(31, 'c')}));
+
+  EXPECT_EQ(UpdateMainProduct(Engine()), UpdateOutcome::Failed);
+  EXPECT_EQ(Report().back(), "Cannot import resource files");
+  EXPECT_FALSE(Engine().DBConnection->Connected());
+}
+
+TEST_F(PrintListUpdate, ACriticallyLowDiskClosesTheConnectionAndNoListIsWrittenToIt) {
+  Company("Sud", "C:\\Data\\SUD.FDB");
+  CompanyList("Sud\r\n");
+  Add("PrintLists.txt", "Bons.lst\r\n");
+  Add("Bons.lst", Cp1252({"DES:F:Bons"}));
+  // What the server functions answer for the free space of drive C:.
+  host::Prefix::Current().SetIni("udf", "free_space_C", "1000000");
+
+  EXPECT_EQ(UpdatePrintLists(Engine(), ""), UpdateOutcome::CompletedWithWarnings);
+  EXPECT_EQ(Report(), (Lines{"", "Mise à jour de listes pour la société Sud",
+                             "Echec de connexion a la société Sud, mise à jour des listes non effectuée."}));
+  ASSERT_EQ(ui_.Boxes().size(), 1u);
+  EXPECT_TRUE(
+      ui_.Boxes()[0].text.starts_with("Il n'y a plus assez de place sur le disque de la base de données!"))
+      << ui_.Boxes()[0].text;
+  EXPECT_FALSE(Engine().DBConnection->Connected());
+  host::Prefix::Current().SetIni("udf", "free_space_C", "100000000000");
+  EXPECT_TRUE(ReadRows("C:\\Data\\SUD.FDB").empty());
+}
+
+TEST_F(PrintListUpdate, ProductsWithoutCompanyDatabasesAndUnregisteredCompaniesDoNotConnect) {
+  Engine().ProductCode = pcOptaris;
+  EXPECT_FALSE(ConnectCompanyDatabase(Engine(), "Sud"));
+  Engine().ProductCode = pcWinTessivo;
+  EXPECT_FALSE(ConnectCompanyDatabase(Engine(), "Inconnue"));
+  EXPECT_FALSE(Engine().DBConnection->Connected());
+  EXPECT_TRUE(DisconnectDatabase(Engine()));
+}
+
+// Each updater reports a failed print-list update under its own heading: the file it extracted
+// last, or none.
+struct FailedImportCase {
+  const char* name;
+  ProductCode code;
+  const char* heading;
+};
+
+class FailedImportHeading : public PrintListUpdate, public ::testing::WithParamInterface<FailedImportCase> {
+ protected:
+  void AddPe(const std::string& name, const test::FileVersionNumbers& version) {
+    const std::vector<std::uint8_t> bytes = test::PeWithFileVersion(version);
+    Add(name, std::string(bytes.begin(), bytes.end()));
+  }
+};
+
+TEST_P(FailedImportHeading, IsTheLastExtractedFileOrNone) {
+  const FailedImportCase& c = GetParam();
+  CompanyList("Sud\r\n");
+  SetValue(win::HKEY_CURRENT_USER, "WinTessivo\\Program", "Filename",
+           "C:\\WKorvane\\TSV\\Programs\\WinTessivo.exe");
+  fs::create_directories(prefix_.Host("C:\\WKorvane\\TSV\\Programs"));
+  std::function<UpdateOutcome(TdmUpdateCommon&)> update;
+  switch (c.code) {
+    case pcAdresses:
+      SetValue(win::HKEY_LOCAL_MACHINE, "Adresses\\Sud", "DatabaseName", "C:\\Data\\ADR.FDB");
+      CreateCompanyDatabase("C:\\Data\\ADR.FDB", pcAdresses);
+      test::WriteVersionedPe(prefix_, "C:\\WKorvane\\Adresses\\Programs\\TSAdresses2.dll", {2, 4, 0, 0});
+      AddPe("TSAdresses2.dll", {2, 5, 0, 0});
+      update = UpdateAddressModule;
+      break;
+    case pcBrisklane:
+      SetValue(win::HKEY_LOCAL_MACHINE, "Brisklane\\Sud", "ConnectionString", "C:\\Data\\BL.FDB");
+      CreateCompanyDatabase("C:\\Data\\BL.FDB", pcBrisklane);
+      SetValue(win::HKEY_CURRENT_USER, "Brisklane\\Program", "Filename", "C:\\Brisklane\\Brisklane.exe");
+      test::WriteVersionedPe(prefix_, "C:\\Brisklane\\Brisklane.exe", {5, 1, 0, 0});
+      prefix_.WriteFile("C:\\Brisklane\\BLE_INTF.dll", "interface");
+      AddPe("Brisklane.exe", {5, 2, 0, 0});
+      Add("BLE_INTF.dll", "interface");
+      update = UpdateBrisklane;
+      break;
+    default:
+      SetValue(win::HKEY_LOCAL_MACHINE, "ZRQ\\Sud", "ConnectionString", "C:\\Data\\ZRQ.FDB");
+      CreateCompanyDatabase("C:\\Data\\ZRQ.FDB", pcZrq);
+      SetValue(win::HKEY_CURRENT_USER, "ZRQ\\Program", "Filename", "C:\\ZRQ\\ZRQ.exe");
+      test::WriteVersionedPe(prefix_, "C:\\ZRQ\\ZRQ.exe", {1, 0, 0, 0});
+      AddPe("ZRQ.exe", {1, 2, 0, 0});
+      update = UpdateZrq;
+      break;
+  }
+  Add("PrintLists.txt", "Large.lst\r\n");
+  Add("Large.lst", Cp1252({"DES:F:" + std::string(91, 'x')}));
+  Engine().ProductCode = c.code;
+
+  EXPECT_EQ(update(Engine()), UpdateOutcome::Failed);
+  const Lines report = Report();
+  ASSERT_GE(report.size(), 2u);
+  EXPECT_EQ(report[report.size() - 2], c.heading);
+  EXPECT_EQ(report.back(), "Cannot import resource files");
+  EXPECT_FALSE(Engine().DBConnection->Connected());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Updaters, FailedImportHeading,
+    ::testing::Values(
+        FailedImportCase{"AddressModule", pcAdresses, "Une erreur s'est produite lors de la mise à jour du "},
+        FailedImportCase{"Brisklane", pcBrisklane, "Une erreur s'est produite lors de la mise à jour du "},
+        FailedImportCase{"Zrq", pcZrq, "Une erreur s'est produite lors de la mise à jour du ZRQHELP.rtf"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
+// The company list
+
+class CompanyListFile : public ::testing::Test {
+ protected:
+  test::TempPrefix prefix_;
+};
+
+TEST_F(CompanyListFile, TheFirstFileFoundInTheSearchOrderIsTakenAndTheObsoleteKeyDeleted) {
+  SetValue(win::HKEY_LOCAL_MACHINE, "MultiSte\\Ancien", "Societe", "x");
+  prefix_.WriteFile("C:\\wkorvane\\multiste.txt", "B\r\n");
+  prefix_.WriteFile("C:\\korvane\\multiste.txt.txt", "A\r\n");
+  TFMultiSte form;
+  EXPECT_EQ(form.FFilename, "C:\\korvane\\multiste.txt.txt");
+  EXPECT_EQ(form.ComboBoxCompanies.Items, Lines{"A"});
+  EXPECT_FALSE(win::RegKey::Exists(win::HKEY_LOCAL_MACHINE, std::string(kSuite) + "MultiSte"));
+}
+
+TEST_F(CompanyListFile, TheCommonFolderIsTheLastPlaceAndLastCompanyIsSelected) {
+  SetValue(win::HKEY_CURRENT_USER, "WinTessivo\\Program", "Filename",
+           "C:\\WKorvane\\TSV\\Programs\\WinTessivo.exe");
+  fs::create_directories(prefix_.Host("C:\\WKorvane\\TSV\\Programs"));
+  prefix_.WriteFile("C:\\WKorvane\\Common\\Programs\\multiste.txt", "Nord\r\nSud\r\n\r\nEst");
+  SetValue(win::HKEY_CURRENT_USER, "Multiste", "LastCompany", "Sud");
+  TFMultiSte form;
+  EXPECT_EQ(form.FFilename, "C:\\WKorvane\\Common\\Programs\\multiste.txt");
+  EXPECT_EQ(form.ComboBoxCompanies.Items, (Lines{"Nord", "Sud", "", "Est"}));
+  EXPECT_EQ(form.ComboBoxCompanies.ItemIndex, 1);
+}
+
+TEST_F(CompanyListFile, AMultisteKeyThatCannotBeReadStopsTheEnginesCreation) {
+  SetValue(win::HKEY_CURRENT_USER, "Multiste", "LastCompany", "Sud");
+  host::Prefix::Current().SetIni("registry", "deny", "HKCU\\Software\\KORVANE S.A.\\Multiste");
+  InstallEngineParts();
+  try {
+    TdmUpdateCommon engine;
+    ADD_FAILURE() << "the engine was made";
+  } catch (const Error& error) {
+    EXPECT_STREQ(error.what(),
+                 "Lecture d'une valeur de registre impossible : \r\nVeuillez contrôler vos droits d'accès.");
+  }
+  SetEngineParts({});
+}
+
+TEST_F(CompanyListFile, AnObsoleteKeyThatCannotBeDeletedIsLeftAndTheListStillLoads) {
+  SetValue(win::HKEY_LOCAL_MACHINE, "MultiSte\\Ancien", "Societe", "x");
+  host::Prefix::Current().SetIni("registry", "readonly", "HKLM\\SOFTWARE\\KORVANE S.A.\\MultiSte");
+  prefix_.WriteFile("C:\\korvane\\multiste.txt", "A\r\n");
+  TFMultiSte form;
+  EXPECT_EQ(form.ComboBoxCompanies.Items, Lines{"A"});
+  EXPECT_TRUE(win::RegKey::Exists(win::HKEY_LOCAL_MACHINE, std::string(kSuite) + "MultiSte\\Ancien"));
+}
+
+TEST_F(CompanyListFile, NoFileGivesNoCompany) {
+  TFMultiSte form;
+  EXPECT_EQ(form.FFilename, "");
+  EXPECT_TRUE(form.ComboBoxCompanies.Items.empty());
+  EXPECT_EQ(form.ComboBoxCompanies.ItemIndex, -1);
+}
+
+}  // namespace
+}  // namespace kv
