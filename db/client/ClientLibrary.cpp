@@ -188,8 +188,14 @@ std::string ClientVersion() {
 
 fs::path ProgramFirebirdRoot() {
   const fs::path program = RunningProgram();
-  if (program.empty()) return {};
-  return (program.parent_path().parent_path() / "firebird").lexically_normal();
+  if (!program.empty()) {
+    const fs::path beside = (program.parent_path().parent_path() / "firebird").lexically_normal();
+    std::error_code error;
+    if (fs::is_regular_file(beside / "firebird.conf", error)) return beside;
+  }
+  // A copy of the program outside the build (an update executable on a CD-ROM drive of the
+  // prefix) has no root beside it: it uses the root of the build that made it.
+  return fs::path(KV_BUILD_FIREBIRD_ROOT);
 }
 
 bool IsLocalConnectionString(const std::string& connectionString) {

@@ -21,8 +21,9 @@ bool IsClientAvailable() noexcept;
 // "?" for a client without that call. Throws DatabaseError when the client is missing.
 std::string ClientVersion();
 
-// The private Firebird root of the running program: <folder of the program>/../firebird. The
-// loader sets FIREBIRD to it before loading the client unless FIREBIRD is set already.
+// The private Firebird root of the running program: <folder of the program>/../firebird when it
+// holds a firebird.conf, else the root of the build that made the program. The loader sets
+// FIREBIRD to it before loading the client unless FIREBIRD is set already.
 std::filesystem::path ProgramFirebirdRoot();
 
 // The name under which the client opens a connection string. A local string ("C:\Data\SOC.FDB":
