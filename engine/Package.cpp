@@ -2,15 +2,13 @@
 // or into a file, rich text from a stream, file times, and the names a package may install.
 #include "engine/Package.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <istream>
 #include <iterator>
 #include <ostream>
 
+#include "engine/PartFile.h"
 #include "platform/FileUtils.h"
 #include "platform/Messages.h"
 #include "platform/RtfReader.h"
@@ -49,49 +47,6 @@ RecordHeader InflateNamed(std::string_view name, std::span<const std::uint8_t> r
 [[noreturn]] void RaiseFileError(win::DWORD code, const std::string& text) {
   throw SystemError(code, text + "\r\n" + SystemErrorText(code));
 }
-
-// The temporary file an extraction writes, closed and deleted unless it was moved into place.
-class PartialFile {
- public:
-  explicit PartialFile(const std::string& target) {
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      const std::string candidate =
-          target + ".~" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1)) + ".kvpart";
-      // Exclusive: no other process may read or write the content while it is incomplete.
-      auto file = win::File::Create(candidate, win::GENERIC_WRITE, 0, win::CREATE_NEW);
-      if (file) {
-        path_ = candidate;
-        file_ = std::move(*file);
-        return;
-      }
-      if (win::GetLastError() != win::ERROR_FILE_EXISTS) break;
-    }
-    RaiseFileError(win::GetLastError(), "Impossible de créer le fichier " + target + ".");
-  }
-  ~PartialFile() {
-    file_.Close();
-    if (!path_.empty()) {
-      const win::DWORD saved = win::GetLastError();  // the error being raised, if any
-      try {
-        win::DeleteFile(path_);
-      } catch (...) {  // a destructor never throws; the file stays at worst
-      }
-      win::SetLastError(saved);
-    }
-  }
-  PartialFile(const PartialFile&) = delete;
-  PartialFile& operator=(const PartialFile&) = delete;
-
-  const std::string& Path() const { return path_; }
-  win::File& File() { return file_; }
-  // The file was moved into place: nothing is left to delete.
-  void Release() { path_.clear(); }
-
- private:
-  std::string path_;
-  win::File file_;
-};
 
 bool IsReservedDeviceName(std::string_view part) {
   const std::string base = text::ToUpper(part.substr(0, part.find('.')));
@@ -152,7 +107,7 @@ void ExtractResourceToFile(std::string_view name, const std::string& targetFileN
   const auto record = FindCurrentRecord(name);
   if (!record) return;
 
-  PartialFile partial(targetFileName);
+  PartFile partial(targetFileName);
   const auto failed = [&](const std::string& what) {
     RaiseFileError(win::GetLastError(), "Impossible d'extraire la ressource " + std::string(name) +
                                             " vers le fichier " + targetFileName + " : " + what + ".");
@@ -162,11 +117,9 @@ void ExtractResourceToFile(std::string_view name, const std::string& targetFileN
   });
   // Stamped after the last write, which would otherwise set the time to now.
   if (!partial.File().SetLastWriteTime(header.time)) failed("échec de la mise à jour de la date");
-  partial.File().Close();
-  if (!win::MoveFileEx(partial.Path(), targetFileName, win::MOVEFILE_REPLACE_EXISTING)) {
-    failed("échec du remplacement du fichier");
-  }
-  partial.Release();
+  // A temporary file need not reach the disk: a power cut ends the run that would read it, and the
+  // copy made from it is written through.
+  if (!partial.ReplaceTarget(false)) failed("échec du remplacement du fichier");
   extractedName = targetFileName;
 }
 

@@ -115,23 +115,24 @@ using RecordSink = std::function<void(const std::uint8_t*, std::size_t)>;
 
 // Inflates a record, handing the content to `sink` in pieces of at most kRecordPieceSize bytes.
 // Throws DamagedRecordError when the stream is damaged (its checksum included) or ends before the
-// header's length; an exception thrown by the sink passes through. Bytes after the content are
-// never handed to the sink; they are inflated only to check the stream to its end, so damage is
-// found even where it makes the content longer, and the sink may have had part of the content
-// when the error comes.
+// header's length, or when the header's time is later than MAX_FILETIME; an exception thrown by the sink
+// passes through. Bytes after the content are never handed to the sink; they are inflated only to check the
+// stream to its end, so damage is found even where it makes the content longer, and the sink may have had
+// part of the content when the error comes.
 RecordHeader InflateRecord(std::span<const std::uint8_t> record, const RecordSink& sink);
 // The same, calling onHeader with the header before the first piece of content.
 RecordHeader InflateRecord(std::span<const std::uint8_t> record,
                            const std::function<void(const RecordHeader&)>& onHeader, const RecordSink& sink);
 // Inflates the header only (the rest of the record is not checked). Throws DamagedRecordError
-// when the header cannot be read.
+// when the header cannot be read or its time is later than MAX_FILETIME.
 RecordHeader ReadRecordHeader(std::span<const std::uint8_t> record);
 
 // Reads up to `size` bytes of content into `buffer`; answers the count, 0 at the end.
 using RecordSource = std::function<std::size_t(std::uint8_t* buffer, std::size_t size)>;
 // Builds a record at zlib's best level from `length` bytes of content read from `source` in
 // pieces, handing the compressed bytes to `sink` in pieces: memory stays bounded whatever the
-// length. Throws kv::Error when the length does not fit the header's 32 bits or the source ends
+// length. Throws kv::Error when the length does not fit the header's 32 bits, the time is later
+// than MAX_FILETIME, or the source ends
 // early or goes on past the length.
 void DeflateRecord(std::uint64_t length, win::FileTime time, const RecordSource& source,
                    const RecordSink& sink);
@@ -146,10 +147,10 @@ bool ReadPackageResource(std::string_view name, std::vector<std::uint8_t>& conte
 // already hold its first part.
 bool LoadResourceToStream(std::string_view name, std::ostream& stream);
 // extractedName is the target name when the resource exists (the file then holds the content and
-// carries the record's time), else empty. The content is inflated into a temporary file beside
-// the target, opened exclusively, which gets the record's time and then replaces the target in
-// one move: on any failure the exception leaves neither a partial target nor the temporary file,
-// and a previous target stays as it was.
+// carries the record's time), else empty. The content is inflated into a part file beside the
+// target (engine/PartFile.h), held open exclusively, which gets the record's time and then
+// replaces the target in one move: on any failure the exception leaves neither a partial target
+// nor the part file, and a previous target stays as it was.
 void ExtractResourceToFile(std::string_view name, const std::string& targetFileName,
                            std::string& extractedName);
 // Streams the remaining bytes of the stream into the control as Rich Text Format.

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "engine/Package.h"
+#include "engine/PartFile.h"
 #include "platform/Errors.h"
 #include "platform/FileUtils.h"
 #include "platform/Text.h"
@@ -153,8 +154,14 @@ std::string TdmUpdateCommon::TempFolder() const {
   return Installer ? Installer->GetTempPath() : win::GetTempPath();
 }
 
+void TdmUpdateCommon::RemoveLeftoversOnce(const std::string& folder) {
+  if (folder.empty() || !cleanedFolders_.insert(text::ToUpper(PathWithDelimiter(folder))).second) return;
+  RemoveAbandonedPartFiles(folder);
+}
+
 std::string TdmUpdateCommon::NewTempFileName(const std::string& prefix) {
   const std::string folder = TempFolder();
+  RemoveLeftoversOnce(folder);
   // A name handed out earlier may still be in use by its caller: draw again. After many draws
   // that all hit (a generator that keeps repeating itself), walk on from the last one.
   constexpr int kDraws = 64;
