@@ -42,6 +42,9 @@ std::string ReportHeaderText(const std::string& title, win::FileTime localTime);
 std::optional<std::string> OutcomeText(UpdateOutcome outcome);
 // What the report says of an error that escaped the updaters.
 std::string EscapedErrorText(const std::string& message);
+// The lines of a text resource: its bytes decoded (UTF-8 or UTF-16 after their byte-order mark,
+// otherwise code page 1252) and split at CR LF, CR or LF.
+std::vector<std::string> ResourceTextLines(const std::string& bytes);
 
 class TdmUpdateCommon {
  public:
