@@ -18,6 +18,11 @@ namespace kv {
 
 namespace {
 
+// The longest name a file may have below its folder (MAX_PATH), and the longest part of it that a
+// Windows file system takes, in UTF-16 units as Windows counts them.
+constexpr std::size_t kMaxResourceFileName = 260;
+constexpr std::size_t kMaxNamePart = 255;
+
 // A damaged record could claim 4 GiB; the buffer grows with what really comes beyond this.
 constexpr std::size_t kMaxReserve = std::size_t{64} << 20;
 
@@ -48,12 +53,18 @@ RecordHeader InflateNamed(std::string_view name, std::span<const std::uint8_t> r
   throw SystemError(code, text + "\r\n" + SystemErrorText(code));
 }
 
+// Windows opens a device, not a file, under these names, whatever the extension and with blanks
+// before it ("CON", "nul.txt", "COM1 .dll"); the superscript digits count as digits there.
 bool IsReservedDeviceName(std::string_view part) {
-  const std::string base = text::ToUpper(part.substr(0, part.find('.')));
-  static constexpr std::array<std::string_view, 4> devices = {"CON", "PRN", "AUX", "NUL"};
+  std::string base = text::ToUpper(part.substr(0, part.find('.')));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  static constexpr std::array<std::string_view, 6> devices = {"CON", "PRN",    "AUX",
+                                                              "NUL", "CONIN$", "CONOUT$"};
   if (std::find(devices.begin(), devices.end(), base) != devices.end()) return true;
-  return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) && base[3] >= '1' &&
-         base[3] <= '9';
+  if (!base.starts_with("COM") && !base.starts_with("LPT")) return false;
+  const std::string_view digit = std::string_view(base).substr(3);
+  return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\u00B9" ||
+         digit == "\u00B2" || digit == "\u00B3";
 }
 
 bool IsSafePart(std::string_view part) {
@@ -64,6 +75,7 @@ bool IsSafePart(std::string_view part) {
     const auto u = static_cast<unsigned char>(c);
     if (u < 0x20 || std::string_view("<>:\"|?*").find(c) != std::string_view::npos) return false;
   }
+  if (text::Utf8ToUtf16(part).size() > kMaxNamePart) return false;
   return !IsReservedDeviceName(part);
 }
 
@@ -141,6 +153,7 @@ bool SetFileModifiedTime(const std::string& fileName, win::FileTime time) {
 
 bool IsSafeResourceFileName(std::string_view name) {
   if (name.empty() || name.front() == '\\' || name.front() == '/') return false;
+  if (text::Utf8ToUtf16(name).size() > kMaxResourceFileName) return false;
   std::size_t start = 0;
   for (;;) {
     const std::size_t end = name.find_first_of("\\/", start);
@@ -149,6 +162,21 @@ bool IsSafeResourceFileName(std::string_view name) {
       return false;
     }
     if (end == std::string_view::npos) return true;
+    start = end + 1;
+  }
+}
+
+bool LeadsThroughLink(const std::string& folder, std::string_view name) {
+  std::string path = PathWithDelimiter(folder);
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = name.find_first_of("\\/", start);
+    path += name.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    const win::DWORD attributes = win::GetFileAttributes(path);
+    if (attributes == win::INVALID_FILE_ATTRIBUTES) return false;  // nothing below a missing part
+    if (attributes & win::FILE_ATTRIBUTE_REPARSE_POINT) return true;
+    if (end == std::string_view::npos) return false;
+    path += '\\';
     start = end + 1;
   }
 }

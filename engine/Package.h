@@ -159,12 +159,20 @@ void LoadRichTextFromStream(RichTextControl& control, std::istream& stream);
 // setting the last-write time (only that one) succeeded.
 bool SetFileModifiedTime(const std::string& fileName, win::FileTime time);
 
-// Whether a packaged file name may name a file below a target folder: relative, made of names
-// separated by '\' or '/', without a drive or stream (':'), an empty, "." or ".." part, or a
-// character Windows forbids in file names.
+// Whether a packaged file name (a line of FileNames.txt or PrintLists.txt, a resource name) may
+// name a file below a target folder: relative (no leading '\' or '/', hence no UNC name), made of
+// names separated by '\' or '/', without a drive or stream (':'), an empty, "." or ".." part, a
+// part ending with a dot or a blank (Windows drops them), a character Windows forbids in file
+// names, a device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9, LPT0-9, with or without
+// extension), a part over 255 or a whole name over 260 UTF-16 units.
 bool IsSafeResourceFileName(std::string_view name);
 // Throws kv::Error("Nom de fichier refusé dans le paquet : <name>") when the name is not safe. The
 // installers call it before they install a packaged file under its own name.
 void ValidateResourceFileName(std::string_view name);
+// Whether a safe name below a folder goes through a symbolic link or junction, or names one: the
+// folder's own path (the installation's layout, which an administrator may have linked) is not
+// looked at, only what the name adds to it. The installers write a listed file only through real
+// folders, so that a link planted in the installation cannot redirect a write elsewhere.
+bool LeadsThroughLink(const std::string& folder, std::string_view name);
 
 }  // namespace kv

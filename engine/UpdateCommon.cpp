@@ -221,6 +221,16 @@ void TdmUpdateCommon::ReportFileNotReplaced(const std::string& fileName) {
   ReportLine(std::string("n'est pas remplacé !!!") + "\r\n");
 }
 
+void TdmUpdateCommon::ReportFileNameRefused(const std::string& fileName) {
+  ReportLine("Le fichier " + fileName);
+  ReportLine(std::string("n'est pas installé : son nom n'est pas autorisé.") + "\r\n");
+}
+
+void TdmUpdateCommon::ReportFileBehindLink(const std::string& fileName) {
+  ReportLine("Le fichier " + fileName);
+  ReportLine(std::string("n'est pas installé : son chemin passe par un lien.") + "\r\n");
+}
+
 std::string TdmUpdateCommon::UpdaterModulePath() const {
   return win::GetModuleFileName();
 }

@@ -92,6 +92,12 @@ class TdmUpdateCommon {
   void DeleteFileReported(const std::string& fileName);
   void ReportFileUpToDate(const std::string& fileName);
   void ReportFileNotReplaced(const std::string& fileName);
+  // A listed name that may not be installed (IsSafeResourceFileName): "Le fichier <name>", then
+  // "n'est pas installé : son nom n'est pas autorisé." and an empty line.
+  void ReportFileNameRefused(const std::string& fileName);
+  // A target reached through a link (LeadsThroughLink): "Le fichier <target>", then "n'est pas
+  // installé : son chemin passe par un lien." and an empty line.
+  void ReportFileBehindLink(const std::string& fileName);
 
   // Replacement policy ------------------------------------------------------------------------
 

@@ -65,6 +65,8 @@ inline constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x04;
 inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 inline constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
 inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+// A symbolic link or a junction (the host: a symbolic link; a drive's own folder is none).
+inline constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
 
 // A Windows FILETIME: 100-nanosecond intervals since 1 January 1601 UTC.
 using FileTime = std::uint64_t;

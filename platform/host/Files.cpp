@@ -232,7 +232,15 @@ DWORD GetFileAttributes(const std::string& path) {
     FailErrno(*host);
     return INVALID_FILE_ATTRIBUTES;
   }
-  return AttributesOf(st);
+  const DWORD attributes = AttributesOf(st);
+  // A link answers what it leads to, marked as a link, as Windows answers for a junction. The
+  // prefix's drive entries are how drives are mapped, not links of the drive.
+  struct stat own {};
+  if (::lstat(host->c_str(), &own) == 0 && S_ISLNK(own.st_mode) &&
+      host->parent_path() != Prefix::Current().DrivesFolder()) {
+    return (attributes == FILE_ATTRIBUTE_NORMAL ? 0 : attributes) | FILE_ATTRIBUTE_REPARSE_POINT;
+  }
+  return attributes;
 }
 
 bool SetFileAttributes(const std::string& path, DWORD attributes) {
