@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -91,58 +92,77 @@ struct BoundedRun {
   std::string err;
 };
 
-// Runs an updater unattended with the installation's prefix and the build's Firebird root, in a
-// process group of its own. `watch` is called every few milliseconds while it runs (a test's hook:
-// it may pause the process, stop the server, ...). Past the bound the group is killed.
-BoundedRun RunUpdater(const fs::path& updater, const fs::path& prefix, const fs::path& log,
-                      const fs::path& errFile, const std::function<void(pid_t)>& watch = {}) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string entry = *e;
-    if (!entry.starts_with("KORVANE_PREFIX=") && !entry.starts_with("FIREBIRD=")) env.push_back(entry);
-  }
-  env.push_back("KORVANE_PREFIX=" + prefix.string());
-  env.push_back("FIREBIRD=" + kFirebirdRoot.string());
-  std::vector<std::string> args = {updater.string(), "--unattended", "--log", log.string()};
-  std::vector<char*> argv, envp;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  for (std::string& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
+struct UpdaterProcess {
+  fs::path updater, prefix, log, errFile;
+};
 
+// Runs updaters at the same time, unattended, each with its installation's prefix and the build's
+// Firebird root, each in a process group of its own. `watch` is called every few milliseconds while
+// one runs (a test's hook: it may pause a process, stop the server, ...). Past the bound a group is
+// killed.
+std::vector<BoundedRun> RunUpdaters(const std::vector<UpdaterProcess>& processes,
+                                    const std::function<void(pid_t)>& watch = {}) {
+  std::vector<BoundedRun> runs(processes.size());
+  std::vector<pid_t> pids;
   const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setpgid(0, 0);
-    const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(null, 1);
-    dup2(err, 2);
-    execve(argv[0], argv.data(), envp.data());
-    _exit(127);
-  }
-  BoundedRun run;
-  if (pid < 0) return run;
-  setpgid(pid, pid);
-  int status = 0;
-  for (;;) {
-    const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) break;
-    if (std::chrono::steady_clock::now() - start > kRunBound) {
-      run.timedOut = true;
-      kill(-pid, SIGKILL);
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      break;
+  for (const UpdaterProcess& process : processes) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string entry = *e;
+      if (!entry.starts_with("KORVANE_PREFIX=") && !entry.starts_with("FIREBIRD=")) env.push_back(entry);
     }
-    if (watch) watch(pid);
+    env.push_back("KORVANE_PREFIX=" + process.prefix.string());
+    env.push_back("FIREBIRD=" + kFirebirdRoot.string());
+    std::vector<std::string> args = {process.updater.string(), "--unattended", "--log", process.log.string()};
+    std::vector<char*> argv, envp;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      setpgid(0, 0);
+      const int err = open(process.errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int null = open("/dev/null", O_RDWR);
+      dup2(null, 0);
+      dup2(null, 1);
+      dup2(err, 2);
+      execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+    if (pid > 0) setpgid(pid, pid);
+    pids.push_back(pid);
+  }
+  std::vector<bool> done(processes.size(), false);
+  for (std::size_t left = processes.size(); left > 0;) {
+    const bool late = std::chrono::steady_clock::now() - start > kRunBound;
+    for (std::size_t i = 0; i < processes.size(); ++i) {
+      if (done[i]) continue;
+      int status = 0;
+      if (pids[i] <= 0) {
+        done[i] = true;
+      } else if (waitpid(pids[i], &status, WNOHANG) == pids[i]) {
+        if (WIFEXITED(status)) runs[i].exitCode = WEXITSTATUS(status);
+        done[i] = true;
+      } else if (late) {
+        runs[i].timedOut = true;
+        kill(-pids[i], SIGKILL);
+        kill(pids[i], SIGKILL);
+        waitpid(pids[i], &status, 0);
+        done[i] = true;
+      } else if (watch) {
+        watch(pids[i]);
+      }
+      if (done[i]) {
+        --left;
+        runs[i].took =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        runs[i].err = ReadHostFile(processes[i].errFile);
+      }
+    }
     std::this_thread::sleep_for(5ms);
   }
-  run.took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-  if (!run.timedOut && WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
-  run.err = ReadHostFile(errFile);
-  return run;
+  return runs;
 }
 
 // A package folder: the demo's main package with the printing lists given (name, CP1252 bytes)
@@ -212,7 +232,7 @@ class DatabaseFaults : public ::testing::Test {
   fs::path Log() const { return scratch_.Path() / "update.log"; }
 
   BoundedRun Run(const std::function<void(pid_t)>& watch = {}) {
-    return RunUpdater(Updater(), Prefix(), Log(), scratch_.Path() / "stderr.txt", watch);
+    return RunUpdaters({{Updater(), Prefix(), Log(), scratch_.Path() / "stderr.txt"}}, watch)[0];
   }
 
   std::vector<PrintRow> Rows(const std::string& database) const {
@@ -504,6 +524,135 @@ TEST_F(DatabaseFaults, AServerStoppedDuringTheImportLeavesEveryListWholeAndTheUp
   }
   std::cout << "[          ] " << reported.size() << " lists written before the server stopped; the run took "
             << run.took.count() << " ms\n";
+}
+
+// ---------------------------------------------------------------------------------------------
+// Two workstations update the same company databases at the same time: two installations (two
+// prefixes, two computer names) whose company lists name the same databases, which the server
+// resolves to the same files, each running its own package's lists. Each run either writes its
+// lists or reports the failure; every list read back is one package's version, whole, and only one
+// that its writer reported.
+
+std::string ConcurrentList(const std::string& name, char workstation, int round) {
+  Lines lines = {"DES:F:" + name, "[Poste]",
+                 std::string("Poste=") + workstation + " tour " + std::to_string(round)};
+  for (int i = 0; i < 30; ++i)
+    lines.push_back("Ligne" + std::to_string(i) + "=" + workstation + std::string(70, workstation));
+  return JoinCrLf(lines);
+}
+
+// The names each company's part of a report says were written.
+std::map<std::string, std::set<std::string>> WrittenByReport(const Lines& report) {
+  std::map<std::string, std::set<std::string>> written;
+  const std::string heading = "Mise à jour de listes pour la société ";
+  const std::regex line("Les paramètres pour l'impression : \"([^\"]+)\" ont été (mise à jour|ajoutés)\\.");
+  std::string company;
+  for (const std::string& text : report) {
+    std::smatch m;
+    if (text.starts_with(heading)) {
+      company = text.substr(heading.size());
+    } else if (!company.empty() && std::regex_match(text, m, line)) {
+      written[company].insert(m[1]);
+    }
+  }
+  return written;
+}
+
+TEST_F(DatabaseFaults, TwoWorkstationsUpdatingTheSameDatabasesAtOnceLoseAndMixNoList) {
+  constexpr int kRounds = 6;
+  constexpr int kLists = 6;
+  // Lists that exist before every round (both updaters update them) and lists new in each round
+  // (both insert them).
+  std::vector<std::pair<std::string, Lines>> existing;
+  for (int i = 1; i <= kLists; ++i)
+    existing.emplace_back("commun" + std::to_string(i), Lines{"DES:F:ancienne"});
+  WriteLists(kLausanne, existing);
+  WriteLists(kGeneve, existing);
+  int failedRuns = 0, completedRuns = 0;
+  for (int round = 1; round <= kRounds; ++round) {
+    const fs::path folder = scratch_.Path() / ("tour" + std::to_string(round));
+    std::vector<std::string> names;
+    for (int i = 1; i <= kLists; ++i) {
+      names.push_back("commun" + std::to_string(i));
+      names.push_back("tour" + std::to_string(round) + "n" + std::to_string(i));
+    }
+    fs::create_directories(folder);
+    std::vector<UpdaterProcess> processes;
+    for (const char workstation : {'A', 'B'}) {
+      const fs::path prefix = folder / (std::string("poste") + workstation);
+      fs::copy(templateDir_->Path() / "prefix", prefix, fs::copy_options::recursive);
+      std::string ini = ReadHostFile(prefix / "prefix.ini");
+      ini = std::regex_replace(ini, std::regex("\ncomputer=[^\n]*"),
+                               std::string("\ncomputer=POSTE") + workstation);
+      std::ofstream(prefix / "prefix.ini", std::ios::binary) << ini;
+      std::vector<std::pair<std::string, std::string>> lists;
+      for (const std::string& name : names)
+        lists.emplace_back(name + ".lst", ConcurrentList(name, workstation, round));
+      const fs::path package = folder / (std::string("paquet") + workstation);
+      MakePackage(package, lists);
+      const fs::path updater = prefix / "drives" / "d" / "KorvaneWinTessivo.exe";
+      BuildUpdater(package, updater);
+      processes.push_back({updater, prefix, folder / (std::string("poste") + workstation + ".log"),
+                           folder / (std::string("poste") + workstation + ".err")});
+    }
+    const std::vector<BoundedRun> runs = RunUpdaters(processes);
+    std::map<char, std::map<std::string, std::set<std::string>>> written;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+      const char workstation = i == 0 ? 'A' : 'B';
+      ASSERT_FALSE(runs[i].timedOut) << "round " << round << ": workstation " << workstation
+                                     << " did not end within " << kRunBound.count() << " s";
+      const Lines report = LogLines(processes[i].log);
+      written[workstation] = WrittenByReport(report);
+      const std::string last = report.empty() ? "" : report.back();
+      switch (runs[i].exitCode) {
+        case 0:  // every list of both companies written
+          ++completedRuns;
+          EXPECT_EQ(last, "La mise à jour est terminée avec succès.");
+          for (const char* company : {"Lausanne", "Genève"})
+            EXPECT_EQ(written[workstation][company], std::set<std::string>(names.begin(), names.end()))
+                << "round " << round << ", " << workstation << ", " << company;
+          break;
+        case 1:  // a list refused by the other workstation's write: the failure is reported
+          ++failedRuns;
+          EXPECT_EQ(Lines(report.end() - 3, report.end()),
+                    (Lines{"Cannot import resource files", "", "La mise à jour a échouée !"}))
+              << "round " << round << ", " << workstation;
+          break;
+        default:
+          ADD_FAILURE() << "round " << round << ", " << workstation << ": exit code " << runs[i].exitCode
+                        << "\n"
+                        << ReadHostFile(processes[i].log) << runs[i].err;
+      }
+    }
+    for (const auto& [database, company] :
+         {std::pair<std::string, std::string>{kLausanne, "Lausanne"}, {kGeneve, "Genève"}}) {
+      std::map<std::string, std::string> rows;
+      for (const PrintRow& row : Rows(database)) rows[row.pname] = row.print_params;
+      for (const std::string& name : names) {
+        const bool byA = written['A'][company].contains(name), byB = written['B'][company].contains(name);
+        const auto row = rows.find(name);
+        if (row == rows.end()) {
+          EXPECT_FALSE(byA || byB) << "round " << round << ", " << company << ": " << name
+                                   << " reported but lost";
+          continue;
+        }
+        const bool isA = row->second == ConcurrentList(name, 'A', round);
+        const bool isB = row->second == ConcurrentList(name, 'B', round);
+        if (!byA && !byB) {
+          // Written by neither: the old row of an existing list (the new lists have none).
+          EXPECT_TRUE(name.starts_with("commun") && !isA && !isB)
+              << "round " << round << ", " << company << ": " << name << " written without a report";
+          continue;
+        }
+        EXPECT_TRUE((isA && byA) || (isB && byB))
+            << "round " << round << ", " << company << ": " << name
+            << " is neither package's version, whole, "
+            << "by a workstation that reported it (A " << byA << ", B " << byB << ")";
+      }
+    }
+  }
+  std::cout << "[          ] " << kRounds << " rounds of two workstations: " << completedRuns
+            << " runs completed, " << failedRuns << " failed and reported\n";
 }
 
 }  // namespace
