@@ -527,6 +527,38 @@ TEST_F(DatabaseFaults, AServerStoppedDuringTheImportLeavesEveryListWholeAndTheUp
 }
 
 // ---------------------------------------------------------------------------------------------
+// A list another workstation holds in an open transaction (the suite saving a layout): the updater
+// waits a bounded time for it, then reports the failure; the held row is the holder's business.
+
+TEST_F(DatabaseFaults, AListHeldByAnotherTransactionIsWaitedForABoundedTimeThenTheFailureReported) {
+  BoundedRun run;
+  {
+    const test::PrefixScope scope(Prefix());
+    TdmDBConnection holder;
+    holder.Init(2, "TSV_PRO", "Base de données", "Poste");
+    holder.SetParams(LoopbackServer::Address(kLausanne), "", "", "");
+    holder.ConnectAsKorvane();
+    TIBQuery hold;
+    hold.SetDatabase(holder.IBDatabase.get());
+    hold.SetTransaction(holder.GlobalTransaction.get());
+    holder.DoStartTransaction(false);
+    hold.SQL = {"UPDATE PRT_Params SET compat='tenue' WHERE pname='factures'"};
+    hold.ExecSQL();
+    run = Run();
+    holder.DoRollback();
+    holder.Disconnect();
+  }
+  ASSERT_FALSE(run.timedOut) << "the updater waited for the held list for ever";
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_GE(run.took, std::chrono::seconds(TdmStructurePrinting::kLockTimeoutSeconds)) << "no bounded wait";
+  EXPECT_EQ(PrintListPart(LogLines(Log())),
+            (Lines{"", "Mise à jour de listes pour la société Lausanne", "Cannot import resource files", "",
+                   "La mise à jour a échouée !"}));
+  EXPECT_EQ(Rows(kLausanne), demoRows_);
+  EXPECT_EQ(Rows(kGeneve), demoRows_) << "the second company is not started after a failed import";
+}
+
+// ---------------------------------------------------------------------------------------------
 // Two workstations update the same company databases at the same time: two installations (two
 // prefixes, two computer names) whose company lists name the same databases, which the server
 // resolves to the same files, each running its own package's lists. Each run either writes its
