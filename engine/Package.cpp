@@ -2,15 +2,13 @@
 // or into a file, rich text from a stream, file times, and the names a package may install.
 #include "engine/Package.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <istream>
 #include <iterator>
 #include <ostream>
 
+#include "engine/PartFile.h"
 #include "platform/FileUtils.h"
 #include "platform/Messages.h"
 #include "platform/RtfReader.h"
@@ -19,6 +17,11 @@
 namespace kv {
 
 namespace {
+
+// The longest name a file may have below its folder (MAX_PATH), and the longest part of it that a
+// Windows file system takes, in UTF-16 units as Windows counts them.
+constexpr std::size_t kMaxResourceFileName = 260;
+constexpr std::size_t kMaxNamePart = 255;
 
 // A damaged record could claim 4 GiB; the buffer grows with what really comes beyond this.
 constexpr std::size_t kMaxReserve = std::size_t{64} << 20;
@@ -50,55 +53,18 @@ RecordHeader InflateNamed(std::string_view name, std::span<const std::uint8_t> r
   throw SystemError(code, text + "\r\n" + SystemErrorText(code));
 }
 
-// The temporary file an extraction writes, closed and deleted unless it was moved into place.
-class PartialFile {
- public:
-  explicit PartialFile(const std::string& target) {
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      const std::string candidate =
-          target + ".~" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1)) + ".kvpart";
-      // Exclusive: no other process may read or write the content while it is incomplete.
-      auto file = win::File::Create(candidate, win::GENERIC_WRITE, 0, win::CREATE_NEW);
-      if (file) {
-        path_ = candidate;
-        file_ = std::move(*file);
-        return;
-      }
-      if (win::GetLastError() != win::ERROR_FILE_EXISTS) break;
-    }
-    RaiseFileError(win::GetLastError(), "Impossible de créer le fichier " + target + ".");
-  }
-  ~PartialFile() {
-    file_.Close();
-    if (!path_.empty()) {
-      const win::DWORD saved = win::GetLastError();  // the error being raised, if any
-      try {
-        win::DeleteFile(path_);
-      } catch (...) {  // a destructor never throws; the file stays at worst
-      }
-      win::SetLastError(saved);
-    }
-  }
-  PartialFile(const PartialFile&) = delete;
-  PartialFile& operator=(const PartialFile&) = delete;
-
-  const std::string& Path() const { return path_; }
-  win::File& File() { return file_; }
-  // The file was moved into place: nothing is left to delete.
-  void Release() { path_.clear(); }
-
- private:
-  std::string path_;
-  win::File file_;
-};
-
+// Windows opens a device, not a file, under these names, whatever the extension and with blanks
+// before it ("CON", "nul.txt", "COM1 .dll"); the superscript digits count as digits there.
 bool IsReservedDeviceName(std::string_view part) {
-  const std::string base = text::ToUpper(part.substr(0, part.find('.')));
-  static constexpr std::array<std::string_view, 4> devices = {"CON", "PRN", "AUX", "NUL"};
+  std::string base = text::ToUpper(part.substr(0, part.find('.')));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  static constexpr std::array<std::string_view, 6> devices = {"CON", "PRN",    "AUX",
+                                                              "NUL", "CONIN$", "CONOUT$"};
   if (std::find(devices.begin(), devices.end(), base) != devices.end()) return true;
-  return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) && base[3] >= '1' &&
-         base[3] <= '9';
+  if (!base.starts_with("COM") && !base.starts_with("LPT")) return false;
+  const std::string_view digit = std::string_view(base).substr(3);
+  return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\u00B9" ||
+         digit == "\u00B2" || digit == "\u00B3";
 }
 
 bool IsSafePart(std::string_view part) {
@@ -109,6 +75,7 @@ bool IsSafePart(std::string_view part) {
     const auto u = static_cast<unsigned char>(c);
     if (u < 0x20 || std::string_view("<>:\"|?*").find(c) != std::string_view::npos) return false;
   }
+  if (text::Utf8ToUtf16(part).size() > kMaxNamePart) return false;
   return !IsReservedDeviceName(part);
 }
 
@@ -152,7 +119,7 @@ void ExtractResourceToFile(std::string_view name, const std::string& targetFileN
   const auto record = FindCurrentRecord(name);
   if (!record) return;
 
-  PartialFile partial(targetFileName);
+  PartFile partial(targetFileName);
   const auto failed = [&](const std::string& what) {
     RaiseFileError(win::GetLastError(), "Impossible d'extraire la ressource " + std::string(name) +
                                             " vers le fichier " + targetFileName + " : " + what + ".");
@@ -162,11 +129,9 @@ void ExtractResourceToFile(std::string_view name, const std::string& targetFileN
   });
   // Stamped after the last write, which would otherwise set the time to now.
   if (!partial.File().SetLastWriteTime(header.time)) failed("échec de la mise à jour de la date");
-  partial.File().Close();
-  if (!win::MoveFileEx(partial.Path(), targetFileName, win::MOVEFILE_REPLACE_EXISTING)) {
-    failed("échec du remplacement du fichier");
-  }
-  partial.Release();
+  // A temporary file need not reach the disk: a power cut ends the run that would read it, and the
+  // copy made from it is written through.
+  if (!partial.ReplaceTarget(false)) failed("échec du remplacement du fichier");
   extractedName = targetFileName;
 }
 
@@ -188,6 +153,7 @@ bool SetFileModifiedTime(const std::string& fileName, win::FileTime time) {
 
 bool IsSafeResourceFileName(std::string_view name) {
   if (name.empty() || name.front() == '\\' || name.front() == '/') return false;
+  if (text::Utf8ToUtf16(name).size() > kMaxResourceFileName) return false;
   std::size_t start = 0;
   for (;;) {
     const std::size_t end = name.find_first_of("\\/", start);
@@ -196,6 +162,21 @@ bool IsSafeResourceFileName(std::string_view name) {
       return false;
     }
     if (end == std::string_view::npos) return true;
+    start = end + 1;
+  }
+}
+
+bool LeadsThroughLink(const std::string& folder, std::string_view name) {
+  std::string path = PathWithDelimiter(folder);
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = name.find_first_of("\\/", start);
+    path += name.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    const win::DWORD attributes = win::GetFileAttributes(path);
+    if (attributes == win::INVALID_FILE_ATTRIBUTES) return false;  // nothing below a missing part
+    if (attributes & win::FILE_ATTRIBUTE_REPARSE_POINT) return true;
+    if (end == std::string_view::npos) return false;
+    path += '\\';
     start = end + 1;
   }
 }

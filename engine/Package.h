@@ -115,23 +115,24 @@ using RecordSink = std::function<void(const std::uint8_t*, std::size_t)>;
 
 // Inflates a record, handing the content to `sink` in pieces of at most kRecordPieceSize bytes.
 // Throws DamagedRecordError when the stream is damaged (its checksum included) or ends before the
-// header's length; an exception thrown by the sink passes through. Bytes after the content are
-// never handed to the sink; they are inflated only to check the stream to its end, so damage is
-// found even where it makes the content longer, and the sink may have had part of the content
-// when the error comes.
+// header's length, or when the header's time is later than MAX_FILETIME; an exception thrown by the sink
+// passes through. Bytes after the content are never handed to the sink; they are inflated only to check the
+// stream to its end, so damage is found even where it makes the content longer, and the sink may have had
+// part of the content when the error comes.
 RecordHeader InflateRecord(std::span<const std::uint8_t> record, const RecordSink& sink);
 // The same, calling onHeader with the header before the first piece of content.
 RecordHeader InflateRecord(std::span<const std::uint8_t> record,
                            const std::function<void(const RecordHeader&)>& onHeader, const RecordSink& sink);
 // Inflates the header only (the rest of the record is not checked). Throws DamagedRecordError
-// when the header cannot be read.
+// when the header cannot be read or its time is later than MAX_FILETIME.
 RecordHeader ReadRecordHeader(std::span<const std::uint8_t> record);
 
 // Reads up to `size` bytes of content into `buffer`; answers the count, 0 at the end.
 using RecordSource = std::function<std::size_t(std::uint8_t* buffer, std::size_t size)>;
 // Builds a record at zlib's best level from `length` bytes of content read from `source` in
 // pieces, handing the compressed bytes to `sink` in pieces: memory stays bounded whatever the
-// length. Throws kv::Error when the length does not fit the header's 32 bits or the source ends
+// length. Throws kv::Error when the length does not fit the header's 32 bits, the time is later
+// than MAX_FILETIME, or the source ends
 // early or goes on past the length.
 void DeflateRecord(std::uint64_t length, win::FileTime time, const RecordSource& source,
                    const RecordSink& sink);
@@ -146,10 +147,10 @@ bool ReadPackageResource(std::string_view name, std::vector<std::uint8_t>& conte
 // already hold its first part.
 bool LoadResourceToStream(std::string_view name, std::ostream& stream);
 // extractedName is the target name when the resource exists (the file then holds the content and
-// carries the record's time), else empty. The content is inflated into a temporary file beside
-// the target, opened exclusively, which gets the record's time and then replaces the target in
-// one move: on any failure the exception leaves neither a partial target nor the temporary file,
-// and a previous target stays as it was.
+// carries the record's time), else empty. The content is inflated into a part file beside the
+// target (engine/PartFile.h), held open exclusively, which gets the record's time and then
+// replaces the target in one move: on any failure the exception leaves neither a partial target
+// nor the part file, and a previous target stays as it was.
 void ExtractResourceToFile(std::string_view name, const std::string& targetFileName,
                            std::string& extractedName);
 // Streams the remaining bytes of the stream into the control as Rich Text Format.
@@ -158,12 +159,20 @@ void LoadRichTextFromStream(RichTextControl& control, std::istream& stream);
 // setting the last-write time (only that one) succeeded.
 bool SetFileModifiedTime(const std::string& fileName, win::FileTime time);
 
-// Whether a packaged file name may name a file below a target folder: relative, made of names
-// separated by '\' or '/', without a drive or stream (':'), an empty, "." or ".." part, or a
-// character Windows forbids in file names.
+// Whether a packaged file name (a line of FileNames.txt or PrintLists.txt, a resource name) may
+// name a file below a target folder: relative (no leading '\' or '/', hence no UNC name), made of
+// names separated by '\' or '/', without a drive or stream (':'), an empty, "." or ".." part, a
+// part ending with a dot or a blank (Windows drops them), a character Windows forbids in file
+// names, a device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9, LPT0-9, with or without
+// extension), a part over 255 or a whole name over 260 UTF-16 units.
 bool IsSafeResourceFileName(std::string_view name);
 // Throws kv::Error("Nom de fichier refusé dans le paquet : <name>") when the name is not safe. The
 // installers call it before they install a packaged file under its own name.
 void ValidateResourceFileName(std::string_view name);
+// Whether a safe name below a folder goes through a symbolic link or junction, or names one: the
+// folder's own path (the installation's layout, which an administrator may have linked) is not
+// looked at, only what the name adds to it. The installers write a listed file only through real
+// folders, so that a link planted in the installation cannot redirect a write elsewhere.
+bool LeadsThroughLink(const std::string& folder, std::string_view name);
 
 }  // namespace kv

@@ -76,7 +76,13 @@ RecordHeader ReadHeader(Inflater& inflater) {
                              " octets au lieu de " + std::to_string(kHeaderSize));
   }
   // Only the low 32 bits of the length count.
-  return RecordHeader{static_cast<std::uint32_t>(ReadLe64(head)), ReadLe64(head + 8)};
+  const RecordHeader header{static_cast<std::uint32_t>(ReadLe64(head)), ReadLe64(head + 8)};
+  // No file ever carried a later time: Windows refuses it, and it names no date.
+  if (header.time > win::MAX_FILETIME) {
+    throw DamagedRecordError("Ressource endommagée : la date du fichier (" + std::to_string(header.time) +
+                             ") est hors des dates possibles");
+  }
+  return header;
 }
 
 class Deflater {
@@ -151,6 +157,9 @@ void DeflateRecord(std::uint64_t length, win::FileTime time, const RecordSource&
   if (length > std::numeric_limits<std::uint32_t>::max()) {
     throw Error("Fichier trop volumineux pour le paquet : " + std::to_string(length) +
                 " octets (au plus 4 Gio - 1)");
+  }
+  if (time > win::MAX_FILETIME) {
+    throw Error("Date de fichier hors des dates possibles : " + std::to_string(time));
   }
   auto deflater = std::make_unique<Deflater>();  // its output buffer is too large for the stack
   std::uint8_t head[kHeaderSize];

@@ -1,6 +1,10 @@
 // The rules by which a packaged file replaces an installed one.
+#include <cstdint>
 #include <exception>
+#include <optional>
+#include <vector>
 
+#include "engine/PartFile.h"
 #include "engine/UpdateCommon.h"
 #include "platform/Errors.h"
 #include "platform/FileUtils.h"
@@ -11,33 +15,34 @@ namespace kv {
 
 namespace {
 
-// Copies source to a new file beside target and renames it over target. The last error is left
-// set on failure, and no file of the attempt remains.
-bool CopyThroughSibling(const std::string& source, const std::string& target) {
-  // A partly written copy (a full disk) or one that could not take the target's place must not stay
-  // behind; it carries the source's attributes, and a read-only one could not be removed.
-  const auto discard = [](const std::string& sibling, win::DWORD error) {
-    win::SetFileAttributes(sibling, win::FILE_ATTRIBUTE_NORMAL);
-    win::DeleteFile(sibling);
-    win::SetLastError(error);
+constexpr std::size_t kCopyBufferSize = std::size_t{256} << 10;
+
+// Copies source to a part file beside target, written through to the disk, which then takes the
+// target's place in one rename: a kill or a power cut at any moment leaves either the old target
+// or the whole new one. The last error is left set on failure, and no file of the attempt remains.
+bool CopyThroughPartFile(const std::string& source, const std::string& target) {
+  // As CopyFile reads its source: sharing read only.
+  auto in = win::File::Create(source, win::GENERIC_READ, win::FILE_SHARE_READ, win::OPEN_EXISTING);
+  if (!in) return false;
+  win::FileTime time = 0;
+  if (!win::GetFileLastWriteTime(source, time)) return false;
+  std::optional<PartFile> part;
+  try {
+    part.emplace(target);
+  } catch (const SystemError& e) {
+    win::SetLastError(e.code());
     return false;
-  };
-  const std::string stem = ExtractFilePath(target) + "~" + ExtractFileName(target);
-  // A leftover of an interrupted earlier attempt is not ours to remove: take the next name.
-  constexpr int kNames = 100;
-  for (int i = 0; i < kNames; ++i) {
-    const std::string sibling = stem + (i == 0 ? std::string() : "." + std::to_string(i)) + ".kvnew";
-    if (win::GetFileAttributes(sibling) != win::INVALID_FILE_ATTRIBUTES) continue;
-    if (!win::CopyFile(source, sibling, true)) {
-      const win::DWORD error = win::GetLastError();
-      if (error == win::ERROR_FILE_EXISTS) continue;  // made meanwhile by someone else
-      return discard(sibling, error);
-    }
-    if (win::MoveFileEx(sibling, target, win::MOVEFILE_REPLACE_EXISTING)) return true;
-    return discard(sibling, win::GetLastError());
   }
-  win::SetLastError(win::ERROR_FILE_EXISTS);
-  return false;
+  std::vector<std::uint8_t> buffer(kCopyBufferSize);
+  for (;;) {
+    const long long got = in->Read(buffer.data(), buffer.size());
+    if (got < 0) return false;
+    if (got == 0) break;
+    if (!part->File().Write(buffer.data(), static_cast<std::size_t>(got))) return false;
+  }
+  // The copy keeps the source's last-write time, as CopyFile does; stamped after the last write.
+  if (!part->File().SetLastWriteTime(time)) return false;
+  return part->ReplaceTarget(true);
 }
 
 }  // namespace
@@ -48,9 +53,10 @@ void TdmUpdateCommon::CopyPackagedFile(const std::string& Source, const std::str
     ReportLine("vers " + Target + "\r\n");
     Delay(10);
   }
+  RemoveLeftoversOnce(ExtractFilePath(Target));
   bool ok = true;
   if (IsExistingFile(Target)) ok = win::SetFileAttributes(Target, win::FILE_ATTRIBUTE_NORMAL);
-  if (ok) ok = CopyThroughSibling(Source, Target);
+  if (ok) ok = CopyThroughPartFile(Source, Target);
   const win::DWORD error = win::GetLastError();
   win::SetFileAttributes(Target, win::FILE_ATTRIBUTE_NORMAL);
   if (!ok) {

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "engine/Package.h"
+#include "engine/PartFile.h"
 #include "platform/Errors.h"
 #include "platform/FileUtils.h"
 #include "platform/Text.h"
@@ -36,7 +37,10 @@ std::string FormatDateTime(win::FileTime time) {
 std::string DecodeText(const std::string& bytes) {
   const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
   const std::size_t size = bytes.size();
-  if (size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) return bytes.substr(3);
+  // Malformed UTF-8 after the mark must not reach names and the report as it is.
+  if (size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) {
+    return text::ToValidUtf8(std::string_view(bytes).substr(3));
+  }
   if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) return text::Utf16LeBytesToUtf8(data + 2, size - 2);
   if (size >= 2 && data[0] == 0xFE && data[1] == 0xFF) {
     std::vector<std::uint8_t> swapped(data + 2, data + size);
@@ -63,6 +67,10 @@ std::vector<std::string> SplitLines(const std::string& text) {
 }
 
 }  // namespace
+
+std::vector<std::string> ResourceTextLines(const std::string& bytes) {
+  return SplitLines(DecodeText(bytes));
+}
 
 bool TOpenDialog::Execute() {
   FileOpenRequest request{Title, Filter, InitialDir, FileName};
@@ -135,7 +143,7 @@ int TdmUpdateCommon::LoadResourceLines(std::string_view name, std::vector<std::s
   lines.clear();
   std::ostringstream stream;
   if (!LoadResourceToStream(name, stream)) return 0;
-  lines = SplitLines(DecodeText(stream.str()));
+  lines = ResourceTextLines(stream.str());
   return static_cast<int>(lines.size());
 }
 
@@ -171,8 +179,14 @@ std::string TdmUpdateCommon::TempFolder() const {
   return Installer ? Installer->GetTempPath() : win::GetTempPath();
 }
 
+void TdmUpdateCommon::RemoveLeftoversOnce(const std::string& folder) {
+  if (folder.empty() || !cleanedFolders_.insert(text::ToUpper(PathWithDelimiter(folder))).second) return;
+  RemoveAbandonedPartFiles(folder);
+}
+
 std::string TdmUpdateCommon::NewTempFileName(const std::string& prefix) {
   const std::string folder = TempFolder();
+  RemoveLeftoversOnce(folder);
   // A name handed out earlier may still be in use by its caller: draw again. After many draws
   // that all hit (a generator that keeps repeating itself), walk on from the last one.
   constexpr int kDraws = 64;
@@ -223,6 +237,16 @@ void TdmUpdateCommon::ReportFileUpToDate(const std::string& fileName) {
 void TdmUpdateCommon::ReportFileNotReplaced(const std::string& fileName) {
   ReportLine("Le fichier " + fileName);
   ReportLine(std::string("n'est pas remplacé !!!") + "\r\n");
+}
+
+void TdmUpdateCommon::ReportFileNameRefused(const std::string& fileName) {
+  ReportLine("Le fichier " + fileName);
+  ReportLine(std::string("n'est pas installé : son nom n'est pas autorisé.") + "\r\n");
+}
+
+void TdmUpdateCommon::ReportFileBehindLink(const std::string& fileName) {
+  ReportLine("Le fichier " + fileName);
+  ReportLine(std::string("n'est pas installé : son chemin passe par un lien.") + "\r\n");
 }
 
 std::string TdmUpdateCommon::UpdaterModulePath() const {

@@ -59,6 +59,9 @@ std::string ReportHeaderText(const std::string& title, win::FileTime localTime);
 std::optional<std::string> OutcomeText(UpdateOutcome outcome);
 // What the report says of an error that escaped the updaters.
 std::string EscapedErrorText(const std::string& message);
+// The lines of a text resource: its bytes decoded (UTF-8 or UTF-16 after their byte-order mark,
+// otherwise code page 1252) and split at CR LF, CR or LF.
+std::vector<std::string> ResourceTextLines(const std::string& bytes);
 
 class TdmUpdateCommon {
  public:
@@ -90,7 +93,8 @@ class TdmUpdateCommon {
   void SetRandomSource(RandomSource source);
   // A temporary file name (the file is not created): temporary folder + prefix + a number below
   // kTempNumberBound + ".tmp". Never a name handed out before in this run; a stale file left
-  // under the name is deleted and reported. Throws SystemError when it cannot be deleted.
+  // under the name is deleted and reported. Throws SystemError when it cannot be deleted. The
+  // first call removes the part files that killed runs left in the temporary folder.
   std::string NewTempFileName(const std::string& prefix);
   // Deletes the files of the temporary folder matching the mask; false when an error occurred.
   bool DeleteTempFiles(const std::string& mask) noexcept;
@@ -105,12 +109,20 @@ class TdmUpdateCommon {
   void DeleteFileReported(const std::string& fileName);
   void ReportFileUpToDate(const std::string& fileName);
   void ReportFileNotReplaced(const std::string& fileName);
+  // A listed name that may not be installed (IsSafeResourceFileName): "Le fichier <name>", then
+  // "n'est pas installé : son nom n'est pas autorisé." and an empty line.
+  void ReportFileNameRefused(const std::string& fileName);
+  // A target reached through a link (LeadsThroughLink): "Le fichier <target>", then "n'est pas
+  // installé : son chemin passe par un lien." and an empty line.
+  void ReportFileBehindLink(const std::string& fileName);
 
   // Replacement policy ------------------------------------------------------------------------
 
   // Copies Source over Target, reporting it first when Report is set. The new content is written
-  // beside the target and takes its place in one rename, so a failed copy leaves the old file
-  // whole. Throws SystemError with "Source: ...\r\nTarget: ...\r\n\r\nError: <system text>".
+  // into a part file beside the target (engine/PartFile.h), written through to the disk, and takes
+  // the target's place in one rename, so a failed copy, a kill or a power cut leaves the old file
+  // whole. The first copy into a folder removes the part files killed runs left there. Throws
+  // SystemError with "Source: ...\r\nTarget: ...\r\n\r\nError: <system text>".
   void CopyPackagedFile(const std::string& Source, const std::string& Target, bool Report);
   // Decides by version whether Source may replace Target, asking the user when the installed file
   // is the same or newer, and copies it unless DeferCopy. Completed: copied (or, with DeferCopy,
@@ -145,11 +157,15 @@ class TdmUpdateCommon {
  private:
   std::string TempFolder() const;
   std::uint32_t DrawTempNumber();
+  // Removes the part files abandoned in the folder, once per folder and engine.
+  void RemoveLeftoversOnce(const std::string& folder);
 
   std::mt19937 generator_;
   RandomSource randomSource_;
   // Upper-case names handed out by NewTempFileName.
   std::unordered_set<std::string> tempNames_;
+  // Upper-case folders already rid of abandoned part files.
+  std::unordered_set<std::string> cleanedFolders_;
 };
 
 }  // namespace kv

@@ -144,6 +144,44 @@ std::vector<std::uint8_t> Utf8ToUtf16LeBytes(std::string_view utf8) {
   return out;
 }
 
+std::string ToValidUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto b0 = static_cast<unsigned char>(bytes[i]);
+    // The length a lead byte announces, and the range its second byte must lie in (RFC 3629).
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (b0 < 0x80) {
+      length = 1;
+    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
+      length = 2;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+      length = 3;
+      if (b0 == 0xE0) low = 0xA0;   // no overlong form
+      if (b0 == 0xED) high = 0x9F;  // no surrogate
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+      length = 4;
+      if (b0 == 0xF0) low = 0x90;   // no overlong form
+      if (b0 == 0xF4) high = 0x8F;  // nothing past U+10FFFF
+    }
+    std::size_t good = length == 0 ? 0 : 1;
+    while (good > 0 && good < length && i + good < bytes.size()) {
+      const auto b = static_cast<unsigned char>(bytes[i + good]);
+      if (good == 1 ? (b < low || b > high) : (b & 0xC0) != 0x80) break;
+      ++good;
+    }
+    if (good == length && length > 0) {
+      out.append(bytes.substr(i, length));
+      i += length;
+    } else {
+      AppendUtf8(out, 0xFFFD);
+      i += good == 0 ? 1 : good;  // the malformed part goes as one replacement
+    }
+  }
+  return out;
+}
+
 std::string Cp1252ToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());

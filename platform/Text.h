@@ -16,6 +16,10 @@ std::string Utf16ToUtf8(std::u16string_view utf16);
 std::string Utf16LeBytesToUtf8(const std::uint8_t* data, std::size_t size);
 std::vector<std::uint8_t> Utf8ToUtf16LeBytes(std::string_view utf8);
 
+// The bytes as they are where they are well-formed UTF-8; each malformed sequence (a stray or
+// missing continuation byte, an overlong form, a surrogate, a code point past U+10FFFF) becomes
+// U+FFFD, as Windows decodes UTF-8.
+std::string ToValidUtf8(std::string_view bytes);
 std::string Cp1252ToUtf8(std::string_view bytes);
 // Characters without a code-page 1252 form become '?'.
 std::string Utf8ToCp1252(std::string_view utf8);

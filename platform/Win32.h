@@ -66,9 +66,14 @@ inline constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x04;
 inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 inline constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
 inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+// A symbolic link or a junction (the host: a symbolic link; a drive's own folder is none).
+inline constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
 
 // A Windows FILETIME: 100-nanosecond intervals since 1 January 1601 UTC.
 using FileTime = std::uint64_t;
+// The latest time Windows' own time functions accept (FileTimeToSystemTime refuses any later one):
+// the year 30828.
+inline constexpr FileTime MAX_FILETIME = 0x7FFFFFFFFFFFFFFFULL;
 
 DWORD GetFileAttributes(const std::string& path);
 bool SetFileAttributes(const std::string& path, DWORD attributes);
@@ -79,8 +84,10 @@ bool DeleteFile(const std::string& path);
 inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
 inline constexpr DWORD MOVEFILE_COPY_ALLOWED = 0x2;
 inline constexpr DWORD MOVEFILE_DELAY_UNTIL_REBOOT = 0x4;
+inline constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
 // With MOVEFILE_DELAY_UNTIL_REBOOT the move is recorded for the next restart (an empty target
-// asks for the source to be deleted then).
+// asks for the source to be deleted then). With MOVEFILE_WRITE_THROUGH the move is on the disk
+// when the call returns (the host syncs both folders).
 bool MoveFileEx(const std::string& source, const std::string& target, DWORD flags);
 bool CreateDirectory(const std::string& path);
 bool RemoveDirectory(const std::string& path);
@@ -132,12 +139,21 @@ class File {
   bool Write(const void* buffer, std::size_t size);
   bool SetLastWriteTime(FileTime time);
   std::optional<std::uint64_t> Size() const;
+  // Writes the file's data and attributes through to the disk (FlushFileBuffers).
+  bool Flush();
+  // Gives the open file another name, as MoveFileEx would with the same flags (REPLACE_EXISTING,
+  // WRITE_THROUGH), but through the open file: it keeps its share modes throughout, so no other
+  // process can open or delete it between its last write and the moment it takes the target's
+  // place. The Windows backend opens such a file with DELETE access and renames it with
+  // SetFileInformationByHandle (FileRenameInfo), then FlushFileBuffers for WRITE_THROUGH.
+  bool Rename(const std::string& target, DWORD flags);
   void Close();
   int NativeHandle() const { return fd_; }
 
  private:
-  explicit File(int fd) : fd_(fd) {}
+  File(int fd, std::string hostPath) : fd_(fd), hostPath_(std::move(hostPath)) {}
   int fd_ = -1;
+  std::string hostPath_;  // where the file is now, for Rename
 };
 
 // The shell's file operation (SHFileOperation). from and to are lists of paths, each ended by a

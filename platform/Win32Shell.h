@@ -58,6 +58,9 @@ HMODULE GetModuleHandle(const std::string& name);
 // nullptr with ERROR_PROC_NOT_FOUND when the library has no such entry.
 FARPROC GetProcAddress(HMODULE module, const std::string& name);
 DWORD GetCurrentProcessId();
+// Whether a process of this machine runs under the id (OpenProcess, then GetExitCodeProcess
+// answering STILL_ACTIVE on Windows).
+bool IsProcessRunning(DWORD processId);
 
 // Entries the program looks up by name, with their Windows signatures.
 // SHGetFolderPathA (shell32.dll, shfolder.dll): path receives at most MAX_PATH bytes.

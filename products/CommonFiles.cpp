@@ -34,11 +34,15 @@ std::string CommonProgramsFolder() {
 bool InstallListedFiles(TdmUpdateCommon& engine, const std::string& targetFolder, bool report) {
   bool result = true;
   for (const std::string& name : *engine.FileNames) {
-    try {
-      ValidateResourceFileName(name);
-    } catch (const Error& refusal) {
-      // The name would lead outside the folder: nothing is extracted or written for it.
-      if (report) engine.ReportLine(std::string(refusal.what()) + "\r\n");
+    // A name that would lead outside the folder, or through a link planted in it: nothing is
+    // extracted or written for it, and the step fails.
+    if (!IsSafeResourceFileName(name)) {
+      if (report) engine.ReportFileNameRefused(name);
+      result = false;
+      continue;
+    }
+    if (LeadsThroughLink(targetFolder, name)) {
+      if (report) engine.ReportFileBehindLink(PathWithDelimiter(targetFolder) + name);
       result = false;
       continue;
     }

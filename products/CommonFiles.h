@@ -18,8 +18,11 @@ std::string CommonProgramsFolder();
 
 // Copies every file named in engine.FileNames from the package into targetFolder, over whatever
 // is installed (no version comparison), reporting each copy when report is set. A name the
-// package lacks, a target that cannot be written, or a name that would lead outside the folder
-// fails that one file; the others are still copied. True when every file was copied.
+// package lacks or a target that cannot be written fails that one file; a name that may not be
+// installed (IsSafeResourceFileName: it would leave the folder, name a device, ...) or that goes
+// through a link below the folder (LeadsThroughLink) fails it too, nothing is extracted or
+// written for it, and with report set it gets its own two lines (ReportFileNameRefused,
+// ReportFileBehindLink). The others are still copied. True when every file was copied.
 bool InstallListedFiles(TdmUpdateCommon& engine, const std::string& targetFolder, bool report);
 // The work of the update key "Common": the package's FileNames.txt installed into the common
 // folder, created with its parents when missing. Completed, or Failed (also, silently, when no

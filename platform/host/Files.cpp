@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <thread>
 
 #include "platform/FileUtils.h"
@@ -187,6 +188,22 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
   return pi == p.size();
 }
 
+// Makes a rename durable: the folders' entries are written through to the disk.
+bool SyncFolder(const fs::path& folder) {
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return FailErrno(folder);
+  const bool ok = ::fsync(fd) == 0;
+  const int err = errno;
+  ::close(fd);
+  if (!ok) return Fail(WindowsErrorFromErrno(err));
+  return true;
+}
+
+bool SyncFoldersOf(const fs::path& from, const fs::path& to) {
+  if (!SyncFolder(to.parent_path())) return false;
+  return from.parent_path() == to.parent_path() || SyncFolder(from.parent_path());
+}
+
 bool CopyContent(int in, int out) {
   char buffer[1 << 16];
   for (;;) {
@@ -218,7 +235,15 @@ DWORD GetFileAttributes(const std::string& path) {
     FailErrno(*host);
     return INVALID_FILE_ATTRIBUTES;
   }
-  return AttributesOf(st, host->filename().string());
+  const DWORD attributes = AttributesOf(st, host->filename().string());
+  // A link answers what it leads to, marked as a link, as Windows answers for a junction. The
+  // prefix's drive entries are how drives are mapped, not links of the drive.
+  struct stat own {};
+  if (::lstat(host->c_str(), &own) == 0 && S_ISLNK(own.st_mode) &&
+      host->parent_path() != Prefix::Current().DrivesFolder()) {
+    return (attributes == FILE_ATTRIBUTE_NORMAL ? 0 : attributes) | FILE_ATTRIBUTE_REPARSE_POINT;
+  }
+  return attributes;
 }
 
 bool SetFileAttributes(const std::string& path, DWORD attributes) {
@@ -311,7 +336,10 @@ bool MoveFileEx(const std::string& source, const std::string& target, DWORD flag
     if (const DWORD sharing = SharingState(*from, kDeleteAccess); sharing != ERROR_SUCCESS)
       return Fail(sharing);
   }
-  if (::rename(from->c_str(), to->c_str()) == 0) return true;
+  if (::rename(from->c_str(), to->c_str()) == 0) {
+    if ((flags & MOVEFILE_WRITE_THROUGH) && !SyncFoldersOf(*from, *to)) return false;
+    return true;
+  }
   if (errno != EXDEV) return FailErrno(*to);
   if (!(flags & MOVEFILE_COPY_ALLOWED)) return Fail(ERROR_NOT_SAME_DEVICE);
   return CopyFile(source, target, false) && DeleteFile(source);
@@ -352,8 +380,16 @@ bool SetFileLastWriteTime(const std::string& path, FileTime time) {
 FileTime FileTimeToLocalFileTime(FileTime utc) {
   const time_t seconds = TimespecFromFileTime(utc).tv_sec;
   tm local{};
-  localtime_r(&seconds, &local);
-  return static_cast<FileTime>(static_cast<std::int64_t>(utc) + local.tm_gmtoff * 10000000LL);
+  if (localtime_r(&seconds, &local) == nullptr) return utc;
+  // Clamped at both ends of the FILETIME range: an offset never wraps a time around.
+  const std::int64_t offset = static_cast<std::int64_t>(local.tm_gmtoff) * 10000000LL;
+  if (offset < 0) {
+    const auto back = static_cast<FileTime>(-offset);
+    return utc < back ? 0 : utc - back;
+  }
+  const auto ahead = static_cast<FileTime>(offset);
+  return utc > std::numeric_limits<FileTime>::max() - ahead ? std::numeric_limits<FileTime>::max()
+                                                            : utc + ahead;
 }
 
 FileTime GetSystemTimeAsFileTime() {
@@ -396,7 +432,7 @@ std::vector<FindData> FindFiles(const std::string& mask) {
 
 // ---------------------------------------------------------------------------------------------
 
-File::File(File&& other) noexcept : fd_(other.fd_) {
+File::File(File&& other) noexcept : fd_(other.fd_), hostPath_(std::move(other.hostPath_)) {
   other.fd_ = -1;
 }
 
@@ -404,6 +440,7 @@ File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = other.fd_;
+    hostPath_ = std::move(other.hostPath_);
     other.fd_ = -1;
   }
   return *this;
@@ -463,7 +500,7 @@ std::optional<File> File::Create(const std::string& path, DWORD access, DWORD sh
   }
   lastError = exists && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS
                                                                                      : ERROR_SUCCESS;
-  return File(fd);
+  return File(fd, host->string());
 }
 
 long long File::Read(void* buffer, std::size_t size) {
@@ -496,6 +533,30 @@ std::optional<std::uint64_t> File::Size() const {
   struct stat st {};
   if (::fstat(fd_, &st) != 0) return std::nullopt;
   return static_cast<std::uint64_t>(st.st_size);
+}
+
+bool File::Flush() {
+  if (::fsync(fd_) != 0) return Fail(WindowsErrorFromErrno(errno));
+  return true;
+}
+
+bool File::Rename(const std::string& target, DWORD flags) {
+  const auto to = Map(target);
+  if (!to) return false;
+  struct stat dst {};
+  if (::stat(to->c_str(), &dst) == 0) {
+    if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS);
+    if (S_ISDIR(dst.st_mode) || IsReadOnly(dst)) return Fail(ERROR_ACCESS_DENIED);
+    if (const DWORD sharing = SharingState(*to, kDeleteAccess); sharing != ERROR_SUCCESS)
+      return Fail(sharing);
+  }
+  const fs::path from = hostPath_;
+  if (::rename(from.c_str(), to->c_str()) != 0) {
+    return Fail(errno == EXDEV ? ERROR_NOT_SAME_DEVICE : ErrorFor(errno, *to));
+  }
+  hostPath_ = to->string();
+  if ((flags & MOVEFILE_WRITE_THROUGH) && !SyncFoldersOf(from, *to)) return false;
+  return true;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -4,10 +4,12 @@
 //
 // prefix.ini [libraries] changes a module: "<file name>=missing" makes it fail to load, any other
 // value is the comma-separated list of the entries it exports (empty: none).
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <map>
 #include <mutex>
 #include <set>
@@ -210,6 +212,14 @@ FARPROC GetProcAddress(HMODULE module, const std::string& name) {
 
 DWORD GetCurrentProcessId() {
   return static_cast<DWORD>(::getpid());
+}
+
+bool IsProcessRunning(DWORD processId) {
+  const auto pid = static_cast<pid_t>(processId);
+  // 0 and negative ids name process groups for kill, never one process.
+  if (pid <= 0 || static_cast<DWORD>(pid) != processId) return false;
+  // EPERM: it exists but belongs to another user.
+  return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
 }  // namespace kv::win

@@ -562,7 +562,9 @@ void Remember(const fs::path& file, std::string bytes, std::shared_ptr<const Par
 // Paths
 
 std::optional<RegistryPath> ParseRegistryPath(std::string_view text) {
-  std::vector<std::string> names = SplitKeyNames(text::Trim(text));
+  // Only blanks before the root go: a key name may end with blanks, as Windows allows, and the file
+  // written with such a name must read back the same.
+  std::vector<std::string> names = SplitKeyNames(TrimLeft(text));
   if (names.empty()) return std::nullopt;
   const std::string& rootName = names.front();
   RegistryPath path;

@@ -31,6 +31,8 @@ class PackageFunctions : public ::testing::Test {
     package_.AddRecord("NODATA.BIN", {});
     package_.AddRecord("DAMAGED.BIN", Damaged());
     package_.AddRecord("SHORT.BIN", ZlibStream(RecordPayload(200000, kTime, RandomBytes(150000, 2)), 9));
+    // A time later than any file can carry (2^63).
+    package_.AddRecord("ABSURD.BIN", ZlibStream(RecordPayload(5, 0x8000000000000000ULL, "abcde"), 9));
     SetCurrentPackage(&package_);
     folder_ = win::GetTempPath();
   }
@@ -103,7 +105,7 @@ TEST_F(PackageFunctions, PresentResourceWithoutDataRaisesTheSystemError) {
 }
 
 TEST_F(PackageFunctions, DamagedOrShortRecordRaisesAndFreesTheBuffer) {
-  for (const char* name : {"Damaged.bin", "Short.bin"}) {
+  for (const char* name : {"Damaged.bin", "Short.bin", "Absurd.bin"}) {
     SCOPED_TRACE(name);
     std::vector<std::uint8_t> content;
     std::uint32_t length = 0;
@@ -161,7 +163,7 @@ TEST_F(PackageFunctions, ExtractionReplacesAnExistingTarget) {
 
 TEST_F(PackageFunctions, FailedExtractionLeavesNoPartialFileAndTheOldTargetWhole) {
   const std::string old = "previous content of the target";
-  for (const char* name : {"Damaged.bin", "Short.bin"}) {
+  for (const char* name : {"Damaged.bin", "Short.bin", "Absurd.bin"}) {
     for (const bool targetExists : {false, true}) {
       SCOPED_TRACE(std::string(name) + (targetExists ? ", over an old target" : ", no old target"));
       fs::remove_all(prefix_.Host(folder_));

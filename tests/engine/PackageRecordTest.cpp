@@ -143,6 +143,34 @@ TEST(PackageRecord, RaisesOnDamageOrShortContent) {
   }
 }
 
+// A time no file can carry (Windows refuses any later than MAX_FILETIME) is damage of the package,
+// refused before any content comes out; MAX_FILETIME itself is a time like any other.
+TEST(PackageRecord, ATimeBeyondTheLastPossibleDateIsDamage) {
+  for (const win::FileTime time :
+       {win::FileTime{0x8000000000000000ULL}, win::FileTime{0xFFFFFFFFFFFFFFFFULL}}) {
+    SCOPED_TRACE(time);
+    const auto record = ZlibStream(RecordPayload(3, time, "abc"), 9);
+    int pieces = 0;
+    for (const bool headerOnly : {true, false}) {
+      try {
+        if (headerOnly) {
+          ReadRecordHeader(record);
+        } else {
+          InflateRecord(record, [&](const std::uint8_t*, std::size_t) { ++pieces; });
+        }
+        ADD_FAILURE() << "no error raised";
+      } catch (const DamagedRecordError& e) {
+        EXPECT_NE(std::string(e.what()).find(std::to_string(time)), std::string::npos) << e.what();
+      }
+    }
+    EXPECT_EQ(pieces, 0);
+    EXPECT_THROW(MakeRecord("abc", time), Error);
+  }
+  const auto last = MakeRecord("abc", win::MAX_FILETIME);
+  EXPECT_EQ(ReadRecordHeader(last).time, win::MAX_FILETIME);
+  EXPECT_EQ(Inflate(last).content, "abc");
+}
+
 TEST(PackageRecord, LetsTheSinksOwnErrorsThrough) {
   const auto record = MakeRecord(RandomBytes(300000, 10), kTime);
   int calls = 0;

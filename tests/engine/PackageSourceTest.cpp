@@ -262,8 +262,13 @@ TEST(PackageSource, CurrentPackageIsTheOneInstalled) {
 }
 
 TEST(ResourceFileName, RefusesNamesThatLeaveTheirFolder) {
-  for (const char* safe : {"UPDATES.TXT", "PLS\\SA-00.INT", "pls/sa-00.int", "Été.txt", "x..y", ".profile",
-                           "a b\\c d.txt", "CONSOLE.TXT", "COM10"}) {
+  const std::string longest = std::string(200, 'a') + "\\" + std::string(55, 'b') + ".dll";  // 260
+  const std::string longestPart = std::string(251, 'p') + ".dll";                            // 255
+  for (const std::string& safe :
+       {std::string("UPDATES.TXT"), std::string("PLS\\SA-00.INT"), std::string("pls/sa-00.int"),
+        std::string("Été.txt"), std::string("x..y"), std::string(".profile"), std::string("a b\\c d.txt"),
+        std::string("CONSOLE.TXT"), std::string("COM10"), std::string("LPT"), std::string("NULL.txt"),
+        std::string(" avant.txt"), std::string("éé") + std::string(253, 'e'), longest, longestPart}) {
     SCOPED_TRACE(safe);
     EXPECT_TRUE(IsSafeResourceFileName(safe));
     EXPECT_NO_THROW(ValidateResourceFileName(safe));
@@ -295,7 +300,25 @@ TEST(ResourceFileName, RefusesNamesThatLeaveTheirFolder) {
                              "star*",
                              "tab\tname",
                              "quote\"d",
-                             "<x>"}) {
+                             "<x>",
+                             "CON .txt",
+                             "com1 .dll",
+                             "LPT0",
+                             "COM9.x.y",
+                             "COM\u00B9.dll",
+                             "lpt\u00B3",
+                             "CONIN$",
+                             "conout$.txt",
+                             "PRN",
+                             "aux.dat",
+                             "sous\\NUL\\x.dll",
+                             "x.dll\\",
+                             "x.dll. ",
+                             "x.dll .",
+                             "\\\\?\\C:\\x.dll",
+                             "\\\\.\\COM1",
+                             "D:\\x.dll",
+                             "z:/tmp/x"}) {
     SCOPED_TRACE(unsafe);
     EXPECT_FALSE(IsSafeResourceFileName(unsafe));
     try {
@@ -304,6 +327,13 @@ TEST(ResourceFileName, RefusesNamesThatLeaveTheirFolder) {
     } catch (const Error& e) {
       EXPECT_EQ(std::string(e.what()), std::string("Nom de fichier refusé dans le paquet : ") + unsafe);
     }
+  }
+  // Too long, whole or in part, counted in UTF-16 units as Windows counts them.
+  for (const std::string& tooLong :
+       {longest + "x", longestPart + "x", std::string(100, 'a') + "\\" + std::string(256, 'b'),
+        std::string("é") + std::string(255, 'e')}) {
+    SCOPED_TRACE(tooLong.size());
+    EXPECT_FALSE(IsSafeResourceFileName(tooLong));
   }
 }
 

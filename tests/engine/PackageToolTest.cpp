@@ -300,6 +300,11 @@ TEST_F(Kvpack, FailuresExitWithOneAndAClearMessage) {
   damaged[damaged.size() / 2] ^= 0xFF;
   damagedWriter.Add(win::RT_RCDATA, ResourceId("DAMAGED.BIN"), 0, damaged);
   damagedWriter.WriteFile(Path("damaged.dll"));
+  // A record whose time no file can carry.
+  PeWriter absurdWriter;
+  absurdWriter.Add(win::RT_RCDATA, ResourceId("ABSURD.BIN"), 0,
+                   test::ZlibStream(test::RecordPayload(1, 0x8000000000000000ULL, "x"), 9));
+  absurdWriter.WriteFile(Path("absurd.dll"));
   WriteHostFile(Path("collide/a.txt"), "1");
   WriteHostFile(Path("collide/A.TXT"), "2");
   WriteHostFile(Path("text.txt"), "not a package");
@@ -340,6 +345,16 @@ TEST_F(Kvpack, FailuresExitWithOneAndAClearMessage) {
   EXPECT_FALSE(fs::exists(Path("x.dll")));
   EXPECT_FALSE(fs::exists(Path("out/EVIL.TXT")));
   EXPECT_FALSE(fs::exists(Path("out2/DAMAGED.BIN")));
+  // A record whose header cannot be read is no packaged file to either command: skipped, with why.
+  const CommandResult extracted = RunKvpack({"extract", Path("absurd.dll").string(), Path("out3").string()});
+  EXPECT_EQ(extracted.exitCode, 0) << extracted.err;
+  EXPECT_NE(extracted.err.find("ABSURD.BIN skipped"), std::string::npos) << extracted.err;
+  EXPECT_NE(extracted.err.find("hors des dates possibles"), std::string::npos) << extracted.err;
+  EXPECT_FALSE(fs::exists(Path("out3/ABSURD.BIN")));
+  const CommandResult listed = RunKvpack({"list", Path("absurd.dll").string()});
+  EXPECT_EQ(listed.exitCode, 0) << listed.err;
+  EXPECT_NE(listed.out.find("ABSURD.BIN\t-\t-\t-\t"), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find("hors des dates possibles"), std::string::npos) << listed.out;
   for (const std::string& file : test::FilesBelow(dir_.Path())) {
     EXPECT_TRUE(file.find(".part-") == std::string::npos && file.find(".records-") == std::string::npos)
         << "temporary file left: " << file;

@@ -77,6 +77,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "\xEF\xBB\xBF"
                   "Café\r\nB",
                   {"Café", "B"}},
+        // Malformed UTF-8 after the mark reads as U+FFFD, never as bytes passed on to names.
+        LinesCase{"Utf8MarkWithMalformedBytes",
+                  "\xEF\xBB\xBF"
+                  "x.\x95\x93l\r\nSoci\xE9t\xE9\r\n\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80\xE2\x82",
+                  {"x.\uFFFD\uFFFDl", "Soci\uFFFDt\uFFFD",
+                   "\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"}},
         LinesCase{"Utf8WithoutMarkIsReadAsCp1252", "Caf\xC3\xA9", {"CafÃ©"}},
         LinesCase{"Utf16LittleEndianMark",
                   std::string("\xFF\xFE"

@@ -111,6 +111,35 @@ TEST(HostFiles, ErrorsOfMissingFilesAndFolders) {
   EXPECT_EQ(win::GetLastError(), win::ERROR_DIR_NOT_EMPTY);
 }
 
+// Links answer as junctions and symbolic links do on Windows: what they lead to, marked as a link.
+// A drive mapped to a host folder is no link of that drive.
+TEST(HostFiles, LinksAreMarkedAsReparsePointsButDrivesAreNot) {
+  TempPrefix prefix;
+  test::TempDir outside;
+  std::ofstream(outside.Path() / "f.dll") << "x";
+  prefix.WriteFile("C:\\A\\real.dll", "x");
+  const fs::path a = prefix.Host("C:\\A");
+  fs::create_directory_symlink(outside.Path(), a / "folder");
+  fs::create_symlink(outside.Path() / "f.dll", a / "file.dll");
+  fs::create_symlink(outside.Path() / "gone.dll", a / "dangling.dll");
+  std::ofstream(outside.Path() / "ro.dll") << "x";
+  fs::permissions(outside.Path() / "ro.dll", fs::perms::owner_write, fs::perm_options::remove);
+  fs::create_symlink(outside.Path() / "ro.dll", a / "ro.dll");
+  prefix.AddDrive('N', "remote");
+  host::Prefix::Current().MapDrive('M', "fixed", outside.Path());
+
+  EXPECT_EQ(win::GetFileAttributes("C:\\A\\real.dll"), win::FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(win::GetFileAttributes("C:\\A\\folder"),
+            win::FILE_ATTRIBUTE_DIRECTORY | win::FILE_ATTRIBUTE_REPARSE_POINT);
+  EXPECT_EQ(win::GetFileAttributes("C:\\A\\file.dll"), win::FILE_ATTRIBUTE_REPARSE_POINT);
+  EXPECT_EQ(win::GetFileAttributes("C:\\A\\ro.dll"),
+            win::FILE_ATTRIBUTE_READONLY | win::FILE_ATTRIBUTE_REPARSE_POINT);
+  EXPECT_EQ(win::GetFileAttributes("C:\\A\\folder\\f.dll"), win::FILE_ATTRIBUTE_NORMAL) << "below a link";
+  EXPECT_EQ(win::GetFileAttributes("C:\\A\\dangling.dll"), win::INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(win::GetFileAttributes("M:\\"), win::FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(win::GetFileAttributes("N:\\"), win::FILE_ATTRIBUTE_DIRECTORY);
+}
+
 TEST(HostFiles, ReadOnlyIsTheOwnerWriteBitAndIsEnforced) {
   TempPrefix prefix;
   prefix.WriteFile("C:\\A\\ro.txt", "old");

@@ -183,6 +183,22 @@ TEST(RegFileFormat, EveryValueTypeIsWrittenAsRegeditDoesAndReadBack) {
   }
 }
 
+// Key names may end with blanks, as on Windows: the file written with such a key, alone or as a
+// parent, reads back to the same tree (a parent once came back without its last blank, a second key).
+TEST(RegFileFormat, KeyNamesEndingWithBlanksReadBackTheSame) {
+  const RegistryTree tree =
+      TreeOf(kHeader + "[HKEY_CURRENT_USER\\Software\\Trailing \\Child]\n\"x\"=\"y\"\n" +
+             "[  HKEY_CURRENT_USER\\Software\\Last\t]\n");
+  const std::string text = host::FormatRegText(tree);
+  EXPECT_EQ(host::FormatRegText(TreeOf(text)), text);
+  EXPECT_NE(tree.Find(*host::ParseRegistryPath("HKCU\\Software\\Trailing ")), nullptr);
+  EXPECT_EQ(tree.Find(*host::ParseRegistryPath("HKCU\\Software\\Trailing")), nullptr);
+  EXPECT_NE(tree.Find(*host::ParseRegistryPath("HKCU\\Software\\Last\t")), nullptr);
+  const auto* software = tree.Find(*host::ParseRegistryPath("HKCU\\Software"));
+  ASSERT_NE(software, nullptr);
+  EXPECT_EQ(software->SubKeys().size(), 2u);
+}
+
 TEST(RegFileFormat, LongHexDataIsWrappedWithinEightyColumnsAndReadBack) {
   RegistryTree tree;
   const auto data = Sequence(200);

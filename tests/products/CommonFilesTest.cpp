@@ -11,6 +11,7 @@
 #include "platform/RichTextControl.h"
 #include "platform/Win32.h"
 #include "products/CommonFiles.h"
+#include "tests/support/PackageFixtures.h"
 #include "tests/support/ScriptedUi.h"
 #include "tests/support/TempPrefix.h"
 
@@ -155,13 +156,9 @@ TEST_F(CommonFiles, ANameLeadingOutsideTheCommonFolderIsRefusedAndNothingIsWritt
   EXPECT_EQ(InstallCommonFiles(engine_), UpdateOutcome::Failed);
   std::vector<std::string> expected;
   for (const std::string& name : unsafe) {
-    try {
-      ValidateResourceFileName(name);
-      ADD_FAILURE() << name << " passes the package's name check";
-    } catch (const Error& refusal) {
-      expected.push_back(refusal.what());
-      expected.push_back("");
-    }
+    expected.push_back("Le fichier " + name);
+    expected.push_back("n'est pas installé : son nom n'est pas autorisé.");
+    expected.push_back("");
   }
   // Nothing was extracted for the refused names: the one copy takes the first temporary name.
   for (const std::string& line :
@@ -175,6 +172,51 @@ TEST_F(CommonFiles, ANameLeadingOutsideTheCommonFolderIsRefusedAndNothingIsWritt
         "C:\\WKorvane\\Common\\x.dll", "C:\\WKorvane\\Common\\y.dll"}) {
     EXPECT_FALSE(Exists(outside)) << outside;
   }
+}
+
+// A link below the common folder is not written through: a folder of a listed name that is a link
+// (to anywhere), or a listed file that is one, fails that file with its two lines, and what the
+// link leads to stays as it was. The common folder itself may be a link an administrator made.
+TEST_F(CommonFiles, ANameGoingThroughALinkBelowTheFolderIsRefusedAndNothingIsWrittenThrough) {
+  test::TempDir outside;
+  fs::create_directories(prefix_.Host(kCommon));
+  fs::create_directory_symlink(outside.Path(), prefix_.Host(kCommon) / "sub");
+  fs::create_directories(prefix_.Host(std::string(kCommon) + "reel"));
+  test::WriteHostFile(outside.Path() / "cible.dll", "hors de l'installation");
+  fs::create_symlink(outside.Path() / "cible.dll", prefix_.Host(kCommon) / "lien.dll");
+  Package({"sub\\x.dll", "sub/y.dll", "lien.dll", "reel\\z.dll", "ok.dll"});
+
+  EXPECT_EQ(InstallCommonFiles(engine_), UpdateOutcome::Failed);
+  EXPECT_EQ(Report(), (std::vector<std::string>{
+                          std::string("Le fichier ") + kCommon + "sub\\x.dll",
+                          "n'est pas installé : son chemin passe par un lien.",
+                          "",
+                          std::string("Le fichier ") + kCommon + "sub/y.dll",
+                          "n'est pas installé : son chemin passe par un lien.",
+                          "",
+                          std::string("Le fichier ") + kCommon + "lien.dll",
+                          "n'est pas installé : son chemin passe par un lien.",
+                          "",
+                          "Copie de " + Temp(101),
+                          std::string("vers ") + kCommon + "reel\\z.dll",
+                          "",
+                          "Copie de " + Temp(102),
+                          std::string("vers ") + kCommon + "ok.dll",
+                          "",
+                      }));
+  EXPECT_EQ(test::FilesBelow(outside.Path()), std::vector<std::string>{"cible.dll"});
+  EXPECT_EQ(test::ReadHostFile(outside.Path() / "cible.dll"), "hors de l'installation");
+  EXPECT_TRUE(fs::is_symlink(prefix_.Host(kCommon) / "lien.dll"));
+  EXPECT_EQ(prefix_.ReadFile(std::string(kCommon) + "reel\\z.dll"), Content("reel\\z.dll"));
+}
+
+TEST_F(CommonFiles, ACommonFolderThatIsItselfALinkIsWrittenThrough) {
+  test::TempDir elsewhere;
+  fs::create_directories(prefix_.Host("C:\\WKorvane\\Common"));
+  fs::create_directory_symlink(elsewhere.Path(), prefix_.Host("C:\\WKorvane\\Common") / "Programs");
+  Package({"a.dll"});
+  EXPECT_EQ(InstallCommonFiles(engine_), UpdateOutcome::Completed);
+  EXPECT_EQ(test::ReadHostFile(elsewhere.Path() / "a.dll"), Content("a.dll"));
 }
 
 TEST_F(CommonFiles, AnEmptyOrMissingListCreatesTheFolderAndCompletes) {

@@ -6,11 +6,14 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
 
+#include "engine/Package.h"
+#include "platform/PeWriter.h"
 #include "platform/Win32.h"
 #include "tests/support/PackageFixtures.h"
 #include "tests/support/TempPrefix.h"
@@ -166,6 +169,91 @@ TEST_F(SharedFilesUpdate, ASecondRunCopiesEveryFileAgainWithoutAskingSinceNothin
   EXPECT_EQ(again.exitCode, 0) << again.err;
   EXPECT_EQ(again.err, "");
   ExpectSharedFilesReport();
+}
+
+// Every file below a folder with its bytes, by relative path.
+std::map<std::string, std::string> Contents(const fs::path& root) {
+  std::map<std::string, std::string> contents;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file())
+      contents[entry.path().lexically_relative(root).string()] = ReadHostFile(entry);
+  }
+  return contents;
+}
+
+// A hostile package run by the updater: every listed name that would leave the common folder (or
+// name a device, or be too long) is refused with its two report lines, the one sound name is
+// installed, the run fails, and nothing at all is written anywhere else.
+TEST_F(SharedFilesUpdate, NamesThatLeaveTheCommonFolderAreRefusedAndNothingIsWrittenElsewhere) {
+  const std::vector<std::string> hostile = {"..\\..\\x.dll",
+                                            "..\\x.dll",
+                                            "sous\\..\\..\\y.dll",
+                                            "C:\\x.dll",
+                                            "D:x.dll",
+                                            "\\racine.dll",
+                                            "/tmp/kv-hostile.dll",
+                                            "\\\\serveur\\partage\\x.dll",
+                                            "Z:\\tmp\\kv-hostile.dll",
+                                            "CON",
+                                            "nul.txt",
+                                            "COM1.dll",
+                                            "LPT1",
+                                            "AUX.dat",
+                                            "PRN",
+                                            "x.dll.",
+                                            "x.dll ",
+                                            std::string(257, 'n') + ".dll"};
+  std::string list;
+  PeWriter writer;
+  for (const std::string& name : hostile) {
+    list += name + "\r\n";
+    writer.Add(win::RT_RCDATA, ResourceId(name), kPackageLanguage,
+               MakeRecord("hostile", 133500000000000000ULL));
+  }
+  list += "ok.dll\r\n";
+  writer.Add(win::RT_RCDATA, ResourceId("OK.DLL"), kPackageLanguage,
+             MakeRecord("sound", 133500000000000000ULL));
+  writer.Add(win::RT_RCDATA, ResourceId("UPDATES.TXT"), kPackageLanguage, MakeRecord("Common\r\n", 1));
+  writer.Add(win::RT_RCDATA, ResourceId("APPINFO1.TXT"), kPackageLanguage,
+             MakeRecord("Fichiers communs\r\n", 1));
+  writer.Add(win::RT_RCDATA, ResourceId("FILENAMES.TXT"), kPackageLanguage, MakeRecord(list, 1));
+  const fs::path package = scratch_.Path() / "hostile.dll";
+  writer.WriteFile(package);
+
+  const auto before = Contents(prefix_);
+  const auto outsideBefore = test::FilesBelow(scratch_.Path());
+  const CommandResult run = RunProgram({(kBin / "korvane-update").string(), "--package", package.string(),
+                                        "--unattended", "--log", log_.string()},
+                                       prefix_);
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+
+  const std::vector<std::string> lines = SplitLines(ReadHostFile(log_));
+  ASSERT_EQ(lines.size(), 2 + 3 * hostile.size() + 3 + 2) << ReadHostFile(log_);
+  for (std::size_t i = 0; i < hostile.size(); ++i) {
+    EXPECT_EQ(lines[2 + 3 * i], "Le fichier " + hostile[i]);
+    EXPECT_EQ(lines[3 + 3 * i], "n'est pas installé : son nom n'est pas autorisé.");
+    EXPECT_EQ(lines[4 + 3 * i], "");
+  }
+  EXPECT_EQ(lines[3 + 3 * hostile.size()], "vers C:\\WKorvane\\Common\\Programs\\ok.dll");
+  EXPECT_EQ(lines.back(), "La mise à jour a échouée !");
+
+  // The prefix differs only by the installed file and the single-instance guard's lock.
+  auto after = Contents(prefix_);
+  EXPECT_EQ(after["drives/c/WKorvane/Common/Programs/ok.dll"], "sound");
+  after.erase("drives/c/WKorvane/Common/Programs/ok.dll");
+  for (auto it = after.begin(); it != after.end();) {
+    it =
+        it->first.starts_with("semaphores/") && !before.contains(it->first) ? after.erase(it) : std::next(it);
+  }
+  EXPECT_TRUE(after == before) << "something else was written in the installation";
+  std::vector<std::string> outsideAfter = test::FilesBelow(scratch_.Path());
+  std::erase_if(outsideAfter,
+                [&](const std::string& f) { return f.starts_with("prefix/") || f == "update.log"; });
+  std::vector<std::string> expectedOutside = outsideBefore;
+  std::erase_if(expectedOutside,
+                [&](const std::string& f) { return f.starts_with("prefix/") || f == "update.log"; });
+  EXPECT_EQ(outsideAfter, expectedOutside);
+  EXPECT_FALSE(fs::exists("/tmp/kv-hostile.dll"));
 }
 
 }  // namespace
