@@ -557,6 +557,26 @@ TEST_F(Quaymart, PrintListNamesLeavingTheFolderAreRefusedAndNothingIsWrittenOuts
   EXPECT_EQ(Read(std::string(kFolder) + "Bons.lst"), Content("Bons.lst"));
 }
 
+// The same check as the listed files': a printing list whose name goes through a link below the
+// program folder is refused with the link's two lines, and nothing is written through it.
+TEST_F(Quaymart, APrintListGoingThroughALinkIsRefusedAndNothingIsWrittenThrough) {
+  test::TempDir outside;
+  fs::create_directory_symlink(outside.Path(), prefix_.Host(kFolder) / "sub");
+  AddFile("Bons.lst");
+  Add("sub\\Evil.lst", "hostile");
+  Add("PrintLists.txt", "sub\\Evil.lst\r\nBons.lst\r\n");
+
+  EXPECT_EQ(UpdateQuaymart(engine_), UpdateOutcome::CompletedWithWarnings);
+  const Lines report = Report();
+  const auto link =
+      std::find(report.begin(), report.end(), std::string("Le fichier ") + kFolder + "sub\\Evil.lst");
+  ASSERT_NE(link, report.end());
+  ASSERT_NE(link + 1, report.end());
+  EXPECT_EQ(*(link + 1), "n'est pas installé : son chemin passe par un lien.");
+  EXPECT_TRUE(test::FilesBelow(outside.Path()).empty());
+  EXPECT_EQ(Read(std::string(kFolder) + "Bons.lst"), Content("Bons.lst"));
+}
+
 TEST_F(Quaymart, WithoutTheMainProductThePathIsBuiltFromNothingAndReportedNotFound) {
   win::RegKey::DeleteKey(win::HKEY_CURRENT_USER, std::string(kSuite) + "WinTessivo\\Program");
   EXPECT_EQ(UpdateQuaymart(engine_), UpdateOutcome::Failed);
