@@ -8,13 +8,22 @@ namespace kv {
 
 namespace {
 
-// The text seen as characters: the byte offset where each character starts, and the end. A byte
-// that continues a UTF-8 sequence belongs to the character before it, so a cut never splits one.
+// The text seen as characters: the byte offset where each character starts, and the end. The
+// bytes that continue a UTF-8 sequence belong to its lead byte, so a cut never splits one; a byte
+// that continues nothing (malformed text) is a character of its own, so no byte is ever glued to
+// a separator and lost with it.
 class Characters {
  public:
   explicit Characters(const std::string& text) : text_(text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 || starts_.empty()) starts_.push_back(i);
+    for (std::size_t i = 0; i < text.size();) {
+      starts_.push_back(i);
+      const auto lead = static_cast<unsigned char>(text[i]);
+      const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+      std::size_t next = i + 1;
+      while (next < text.size() && next < i + length &&
+             (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80)
+        ++next;
+      i = next;
     }
     starts_.push_back(text.size());
   }

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdio>
 #include <random>
-#include <source_location>
 #include <thread>
 
 #include "db/KorvaneLogon.h"
@@ -24,12 +23,13 @@ constexpr int kUserAttempts = 5;
 // Characters of the user string that make its key (the width of Users.username).
 constexpr std::size_t kUserKeyLength = 60;
 
-// An assertion of the run-time library: the message completed with the source file and line.
-[[noreturn]] void AssertionFailed(const std::string& message,
-                                  std::source_location where = std::source_location::current()) {
-  std::string file = where.file_name();
+// An assertion of the run-time library: the message completed with the caller's source file and
+// line (the builtins GCC and clang share; clang 14 has no std::source_location on libstdc++ 12).
+[[noreturn]] void AssertionFailed(const std::string& message, const char* where = __builtin_FILE(),
+                                  int line = __builtin_LINE()) {
+  std::string file = where;
   if (const auto slash = file.find_last_of("/\\"); slash != std::string::npos) file = file.substr(slash + 1);
-  throw Error(message + " (" + file + ", ligne " + std::to_string(where.line()) + ")");
+  throw Error(message + " (" + file + ", ligne " + std::to_string(line) + ")");
 }
 
 std::string SqlLiteral(const std::string& text) {

@@ -1,7 +1,6 @@
 #include "db/dmDBConnectionUnit.h"
 
 #include <algorithm>
-#include <source_location>
 
 #include "db/KorvaneLogon.h"
 #include "db/LocalClientDataset.h"
@@ -29,14 +28,17 @@ constexpr long kNetWriteError = 335544727;
 constexpr long kLostConnection = 335544741;
 
 // The client library file whose version is read on Windows.
+#ifdef _WIN32
 constexpr const char* kWindowsClientLibrary = "gds32.dll";
+#endif
 
-// An assertion of the run-time library: the message completed with the source file and line.
-[[noreturn]] void AssertionFailed(const std::string& message,
-                                  std::source_location where = std::source_location::current()) {
-  std::string file = where.file_name();
+// An assertion of the run-time library: the message completed with the caller's source file and
+// line (the builtins GCC and clang share; clang 14 has no std::source_location on libstdc++ 12).
+[[noreturn]] void AssertionFailed(const std::string& message, const char* where = __builtin_FILE(),
+                                  int line = __builtin_LINE()) {
+  std::string file = where;
   if (const auto slash = file.find_last_of("/\\"); slash != std::string::npos) file = file.substr(slash + 1);
-  throw Error(message + " (" + file + ", ligne " + std::to_string(where.line()) + ")");
+  throw Error(message + " (" + file + ", ligne " + std::to_string(line) + ")");
 }
 
 bool StartsWith(const std::string& text, const std::string& prefix) {

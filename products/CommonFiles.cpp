@@ -36,13 +36,11 @@ bool InstallListedFiles(TdmUpdateCommon& engine, const std::string& targetFolder
   for (const std::string& name : *engine.FileNames) {
     // A name that would lead outside the folder, or through a link planted in it: nothing is
     // extracted or written for it, and the step fails.
-    if (!IsSafeResourceFileName(name)) {
-      if (report) engine.ReportFileNameRefused(name);
-      result = false;
-      continue;
-    }
-    if (LeadsThroughLink(targetFolder, name)) {
-      if (report) engine.ReportFileBehindLink(PathWithDelimiter(targetFolder) + name);
+    const TargetNameCheck check = CheckTargetName(targetFolder, name);
+    if (check != TargetNameCheck::Safe) {
+      if (report && check == TargetNameCheck::NameRefused) engine.ReportFileNameRefused(name);
+      if (report && check == TargetNameCheck::BehindLink)
+        engine.ReportFileBehindLink(PathWithDelimiter(targetFolder) + name);
       result = false;
       continue;
     }

@@ -96,11 +96,18 @@ bool CheckListNames(TdmUpdateCommon& engine, const std::string& Folder, bool cop
       names.push_back(line);  // not used for the databases
       continue;
     }
-    if (IsSafeTargetName(Folder, line)) {
-      names.push_back(line);
-    } else {
-      engine.ReportLine("Nom de fichier refusé dans le paquet : " + line);
-      allSafe = false;
+    switch (CheckTargetName(Folder, line)) {
+      case TargetNameCheck::Safe:
+        names.push_back(line);
+        break;
+      case TargetNameCheck::NameRefused:
+        engine.ReportLine("Nom de fichier refusé dans le paquet : " + line);
+        allSafe = false;
+        break;
+      case TargetNameCheck::BehindLink:
+        engine.ReportFileBehindLink(PathWithDelimiter(Folder) + line);
+        allSafe = false;
+        break;
     }
   }
   return allSafe;

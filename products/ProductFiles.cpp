@@ -32,10 +32,16 @@ void ForceDirectories(const std::string& folder) {
   if (!win::CreateDirectory(path) && !IsExistingFolder(path)) RaiseLastOSError();
 }
 
-bool IsSafeTargetName(const std::string& targetFolder, std::string_view name) {
-  if (!IsSafeResourceFileName(name)) return false;
+TargetNameCheck CheckTargetName(const std::string& targetFolder, std::string_view name) {
+  if (!IsSafeResourceFileName(name)) return TargetNameCheck::NameRefused;
   const std::string folder = targetFolder.empty() ? std::string() : PathWithDelimiter(targetFolder);
-  return Utf16Length(folder) + Utf16Length(name) <= kMaxPathLength;
+  if (Utf16Length(folder) + Utf16Length(name) > kMaxPathLength) return TargetNameCheck::NameRefused;
+  if (!folder.empty() && LeadsThroughLink(folder, name)) return TargetNameCheck::BehindLink;
+  return TargetNameCheck::Safe;
+}
+
+bool IsSafeTargetName(const std::string& targetFolder, std::string_view name) {
+  return CheckTargetName(targetFolder, name) == TargetNameCheck::Safe;
 }
 
 void ValidateTargetName(const std::string& targetFolder, std::string_view name) {

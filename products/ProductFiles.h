@@ -13,9 +13,17 @@ void ForceDirectories(const std::string& folder);
 // Longest path Windows accepts without its terminating null (MAX_PATH - 1), in UTF-16 units.
 inline constexpr std::size_t kMaxPathLength = 259;
 
-// Whether the packaged name, placed below targetFolder (may be empty), names a file inside that
-// folder: a relative name without drive, "..", device name, trailing dot or blank, and a whole
-// path that Windows can open (at most kMaxPathLength UTF-16 units).
+// The one check of a name taken from the package (a line of FileNames.txt or PrintLists.txt)
+// before anything is written under it below targetFolder (may be empty: no file is written, the
+// name only names a printing list of the databases):
+// - NameRefused: not IsSafeResourceFileName (it would leave the folder, name a device, end with a
+//   dot or a blank, ...), or the whole path is longer than Windows opens (kMaxPathLength UTF-16
+//   units);
+// - BehindLink: the name goes through a link or junction below the folder, or names one
+//   (LeadsThroughLink), so a write could land elsewhere.
+enum class TargetNameCheck { Safe, NameRefused, BehindLink };
+TargetNameCheck CheckTargetName(const std::string& targetFolder, std::string_view name);
+// CheckTargetName(...) == Safe.
 bool IsSafeTargetName(const std::string& targetFolder, std::string_view name);
 // Throws kv::Error("Nom de fichier refusé dans le paquet : <name>") when the name is not safe.
 void ValidateTargetName(const std::string& targetFolder, std::string_view name);

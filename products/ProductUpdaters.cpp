@@ -252,7 +252,9 @@ UpdateOutcome UpdateQuaymart(TdmUpdateCommon& engine) {
       LoadFileNames(engine);
       // The program follows its files: it is copied only when all of them are in place.
       if (InstallListedFiles(engine, folder, true)) {
-        UpdatePrintLists(engine, folder);
+        // A printing list refused by its name is not in the folder: the update has warnings.
+        if (UpdatePrintLists(engine, folder) != UpdateOutcome::Completed)
+          result = UpdateOutcome::CompletedWithWarnings;
         engine.CopyPackagedFile(packaged, installed, true);
       } else {
         result = UpdateOutcome::CompletedWithWarnings;

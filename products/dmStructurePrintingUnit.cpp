@@ -105,6 +105,14 @@ void TdmStructurePrinting::DataModuleCreate() {
 
 template <typename Work>
 auto TdmStructurePrinting::InUnitOfWork(Work&& work) {
+  // A list that another workstation holds (its own update, the suite saving a layout) is waited
+  // for a bounded time, never for ever: the server then refuses with a lock time-out, which the
+  // update reports. Servers before Firebird 2 know no lock time-out and keep the client's default.
+  const TIBServerType server = FConnection->ServerType();
+  if (!FConnection->InTransaction() && (server == Firebird25 || server == Firebird30)) {
+    FConnection->GlobalTransaction->Params = {"concurrency", "wait",
+                                              "lock_timeout=" + std::to_string(kLockTimeoutSeconds)};
+  }
   FConnection->DoStartTransaction(false);
   try {
     if constexpr (std::is_void_v<decltype(work())>) {

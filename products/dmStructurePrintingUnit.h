@@ -45,6 +45,10 @@ class TdmStructurePrinting : public TComponent {
   static TPrintListHeader ParsePrintListHeader(const std::vector<std::string>& Lines,
                                                const std::string& Default);
 
+  // How long a row operation waits for a list another transaction holds, on Firebird 2 and later
+  // servers (older ones wait as the client's default does).
+  static constexpr int kLockTimeoutSeconds = 10;
+
   // Components, in their order of creation.
   std::unique_ptr<TTableManager> ManagerPrintParams;
   std::unique_ptr<TTableManager> ManagerPrintImages;

@@ -1,5 +1,6 @@
 #include "db/client/Transaction.h"
 
+#include <cstdint>
 #include <map>
 
 #include "db/client/Attachment.h"
@@ -43,6 +44,18 @@ std::string BuildTpb(const std::vector<std::string>& params) {
   for (const std::string& param : params) {
     const std::string name = text::ToLower(text::Trim(param));
     if (name.empty()) continue;
+    // "lock_timeout=N": wait at most N seconds for a record another transaction holds (Firebird 2
+    // and later); the value is a 4-byte little-endian number after its length.
+    if (name.starts_with("lock_timeout=")) {
+      const std::string digits = name.substr(13);
+      if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+        throw DatabaseError("Paramètre de transaction inconnu : " + param);
+      const std::uint32_t seconds = static_cast<std::uint32_t>(std::stoul(digits));
+      tpb += static_cast<char>(isc_tpb_lock_timeout);
+      tpb += static_cast<char>(4);
+      for (int shift = 0; shift < 32; shift += 8) tpb += static_cast<char>((seconds >> shift) & 0xFF);
+      continue;
+    }
     const auto it = items.find(name);
     if (it == items.end()) throw DatabaseError("Paramètre de transaction inconnu : " + param);
     tpb += static_cast<char>(it->second);

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 
@@ -370,6 +371,46 @@ TEST_F(ClientTest, TransactionParametersAreChecked) {
   tr.Rollback();
   EXPECT_THROW(tr.Start(attachment_, {"concurrency", "sometimes"}), DatabaseError);
   EXPECT_FALSE(tr.IsActive());
+}
+
+// A lock time-out bounds the wait for a row another transaction holds: the engine gives up after
+// it (the lock manager counts in whole seconds) with its update conflict, where a plain "wait"
+// would wait for ever.
+TEST_F(ClientTest, ALockTimeoutEndsTheWaitForAHeldRow) {
+  Run({"CREATE TABLE T (I INTEGER)"});
+  Run({"INSERT INTO T VALUES (1)"});
+  Transaction holder;
+  holder.Start(attachment_, {"concurrency", "wait"});
+  Statement hold;
+  hold.Prepare(attachment_, holder, "UPDATE T SET I = 2");
+  hold.Execute(holder);
+
+  Attachment other;
+  other.Attach(db_->WindowsPath(), CompanyDatabase::AttachParams());
+  Transaction waiter;
+  waiter.Start(other, {"concurrency", "wait", "lock_timeout=3"});
+  Statement update;
+  update.Prepare(other, waiter, "UPDATE T SET I = 3");
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    update.Execute(waiter);
+    FAIL() << "updated a held row";
+  } catch (const DatabaseError& e) {
+    EXPECT_EQ(e.EngineCode(), 335544336) << e.what();  // deadlock: update conflicts with concurrent update
+  }
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "it did not wait";
+  waiter.Rollback();
+  other.ForceClose();
+  holder.Rollback();
+}
+
+TEST_F(ClientTest, AMalformedLockTimeoutIsRefused) {
+  for (const char* param :
+       {"lock_timeout=", "lock_timeout=-1", "lock_timeout=1s", "lock_timeout=9999999999"}) {
+    Transaction tr;
+    EXPECT_THROW(tr.Start(attachment_, {"concurrency", "wait", param}), DatabaseError) << param;
+    EXPECT_FALSE(tr.IsActive());
+  }
 }
 
 TEST_F(ClientTest, CommitRetainingKeepsTheTransaction) {

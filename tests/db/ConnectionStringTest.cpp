@@ -140,3 +140,26 @@ TEST(ConnectionString, CutsCountCharactersAndNeverSplitOne) {
 }
 
 }  // namespace kv::test
+
+namespace kv::test {
+
+// Malformed UTF-8 (a stray continuation byte, a cut sequence): each such byte counts as a character
+// of its own, so none is glued to the ":" of a split and dropped from the path.
+TEST(ConnectionString, BytesOfMalformedUtf8AreCharactersOfTheirOwnAndNeverLost) {
+  // The stray byte stands between ":" and the drive: not the "server:X:\" form.
+  EXPECT_EQ(GetConnectionType("srv:\xB2G:\\a.fdb"), ibctUnknown);
+  struct Case {
+    std::string text, server, path;
+  };
+  for (const Case& c :
+       {Case{"srv:C:\\\xB2\xB2.fdb", "srv", "C:\\\xB2\xB2.fdb"},
+        Case{"s\xB2:C:\\a.fdb", "s\xB2", "C:\\a.fdb"}, Case{"srv:C:\\\xE2\x82", "srv", "C:\\\xE2\x82"}}) {
+    ASSERT_EQ(GetConnectionType(c.text), ibctTCPIP) << c.text;
+    std::string server, path;
+    SplitConnectionString(c.text, server, path);
+    EXPECT_EQ(server, c.server);
+    EXPECT_EQ(path, c.path);
+  }
+}
+
+}  // namespace kv::test

@@ -210,6 +210,19 @@ TEST_F(CommonFiles, ANameGoingThroughALinkBelowTheFolderIsRefusedAndNothingIsWri
   EXPECT_EQ(prefix_.ReadFile(std::string(kCommon) + "reel\\z.dll"), Content("reel\\z.dll"));
 }
 
+// The same check as the printing lists': a name fine by itself whose whole path below the folder
+// is longer than Windows opens is refused with the name's two lines, nothing written.
+TEST_F(CommonFiles, ANameWhoseWholePathIsTooLongIsRefused) {
+  const std::string longName = std::string(250, 'a') + ".dll";  // 254 units: fine alone
+  Package({longName, "ok.dll"});
+
+  EXPECT_EQ(InstallCommonFiles(engine_), UpdateOutcome::Failed);
+  EXPECT_EQ(Report(), (std::vector<std::string>{
+                          "Le fichier " + longName, "n'est pas installé : son nom n'est pas autorisé.", "",
+                          "Copie de " + Temp(101), std::string("vers ") + kCommon + "ok.dll", ""}));
+  EXPECT_EQ(test::FilesBelow(prefix_.Host(kCommon)), std::vector<std::string>{"ok.dll"});
+}
+
 TEST_F(CommonFiles, ACommonFolderThatIsItselfALinkIsWrittenThrough) {
   test::TempDir elsewhere;
   fs::create_directories(prefix_.Host("C:\\WKorvane\\Common"));

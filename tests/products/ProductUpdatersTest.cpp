@@ -536,7 +536,9 @@ TEST_F(Quaymart, PrintListNamesLeavingTheFolderAreRefusedAndNothingIsWrittenOuts
   Add("PrintLists.txt", list);
   const auto before = test::FilesBelow(prefix_.Root());
 
-  EXPECT_EQ(UpdateQuaymart(engine_), UpdateOutcome::Completed) << "the program itself is updated";
+  // The program itself is updated; the refused lists are not in its folder: warnings, not success.
+  EXPECT_EQ(UpdateQuaymart(engine_), UpdateOutcome::CompletedWithWarnings);
+  EXPECT_EQ(Version(std::string(kFolder) + "TSVQuaymart.exe"), (FileVersionNumbers{2, 1, 0, 0}));
   const Lines report = Report();
   for (const std::string& name : hostile) {
     EXPECT_NE(std::find(report.begin(), report.end(), "Nom de fichier refusé dans le paquet : " + name),
@@ -552,6 +554,26 @@ TEST_F(Quaymart, PrintListNamesLeavingTheFolderAreRefusedAndNothingIsWrittenOuts
         file.starts_with("drives/c/WKorvane/Quaymart/Programs/") || file.find("/Temp/") != std::string::npos;
     EXPECT_TRUE(allowed) << file;
   }
+  EXPECT_EQ(Read(std::string(kFolder) + "Bons.lst"), Content("Bons.lst"));
+}
+
+// The same check as the listed files': a printing list whose name goes through a link below the
+// program folder is refused with the link's two lines, and nothing is written through it.
+TEST_F(Quaymart, APrintListGoingThroughALinkIsRefusedAndNothingIsWrittenThrough) {
+  test::TempDir outside;
+  fs::create_directory_symlink(outside.Path(), prefix_.Host(kFolder) / "sub");
+  AddFile("Bons.lst");
+  Add("sub\\Evil.lst", "hostile");
+  Add("PrintLists.txt", "sub\\Evil.lst\r\nBons.lst\r\n");
+
+  EXPECT_EQ(UpdateQuaymart(engine_), UpdateOutcome::CompletedWithWarnings);
+  const Lines report = Report();
+  const auto link =
+      std::find(report.begin(), report.end(), std::string("Le fichier ") + kFolder + "sub\\Evil.lst");
+  ASSERT_NE(link, report.end());
+  ASSERT_NE(link + 1, report.end());
+  EXPECT_EQ(*(link + 1), "n'est pas installé : son chemin passe par un lien.");
+  EXPECT_TRUE(test::FilesBelow(outside.Path()).empty());
   EXPECT_EQ(Read(std::string(kFolder) + "Bons.lst"), Content("Bons.lst"));
 }
 
