@@ -2,6 +2,8 @@
 // they package.
 #pragma once
 
+#include <stdlib.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -95,5 +97,27 @@ inline void MakeContent(const std::filesystem::path& path, std::uint64_t size,
   }
   if (!out.flush()) throw kv::Error("cannot write " + path.string());
 }
+
+// A fresh "kv-bench-XXXXXX" folder below parent (the system's temporary folder when empty),
+// removed with everything in it when the benchmark ends.
+class WorkFolder {
+ public:
+  explicit WorkFolder(const std::filesystem::path& parent) {
+    std::string pattern =
+        ((parent.empty() ? std::filesystem::temp_directory_path() : parent) / "kv-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw kv::Error("cannot create a work folder");
+    path_ = pattern;
+  }
+  ~WorkFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  WorkFolder(const WorkFolder&) = delete;
+  WorkFolder& operator=(const WorkFolder&) = delete;
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
 
 }  // namespace kv::bench

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "db/IBComponents.h"
 #include "db/IBManagers.h"
 #include "db/KorvaneLogon.h"
@@ -213,16 +214,8 @@ int Main(int argc, char** argv) {
       return 2;
     }
   }
-  std::string pattern = ((workArg ? *workArg : fs::temp_directory_path()) / "kv-bench-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw kv::Error("cannot create a work folder");
-  const fs::path work = pattern;
-  struct Cleanup {
-    fs::path dir;
-    ~Cleanup() {
-      std::error_code ec;
-      fs::remove_all(dir, ec);
-    }
-  } cleanup{work};
+  const kv::bench::WorkFolder workFolder(workArg.value_or(fs::path()));
+  const fs::path& work = workFolder.Path();
 
   setenv("KORVANE_PREFIX", (work / "prefix").c_str(), 1);
   kv::host::Prefix::Current().SetIni("udf", "free_space_C", "10000000000");

@@ -165,16 +165,8 @@ int Main(int argc, char** argv) {
       return 2;
     }
   }
-  std::string pattern = ((workArg ? *workArg : fs::temp_directory_path()) / "kv-bench-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw kv::Error("cannot create a work folder");
-  const fs::path work = pattern;
-  struct Cleanup {
-    fs::path dir;
-    ~Cleanup() {
-      std::error_code ec;
-      fs::remove_all(dir, ec);
-    }
-  } cleanup{work};
+  const kv::bench::WorkFolder workFolder(workArg.value_or(fs::path()));
+  const fs::path& work = workFolder.Path();
 
   const std::uint64_t size = sizeMb << 20;
   const fs::path src = work / "src";
