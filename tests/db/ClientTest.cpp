@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <optional>
+#include <thread>
 
 #include "db/client/Attachment.h"
 #include "db/client/ClientLibrary.h"
@@ -402,6 +404,40 @@ TEST_F(ClientTest, ALockTimeoutEndsTheWaitForAHeldRow) {
   waiter.Rollback();
   other.ForceClose();
   holder.Rollback();
+}
+
+// "nowait" refuses a row another transaction holds at once. Were it sent as "wait", the update
+// would wait until the holder lets go (here after five seconds) and then go through.
+TEST_F(ClientTest, NowaitRefusesAHeldRowAtOnce) {
+  Run({"CREATE TABLE T (I INTEGER)"});
+  Run({"INSERT INTO T VALUES (1)"});
+  Transaction holder;
+  holder.Start(attachment_, {"concurrency", "wait"});
+  Statement hold;
+  hold.Prepare(attachment_, holder, "UPDATE T SET I = 2");
+  hold.Execute(holder);
+
+  Attachment other;
+  other.Attach(db_->WindowsPath(), CompanyDatabase::AttachParams());
+  Transaction refused;
+  refused.Start(other, {"concurrency", "nowait"});
+  Statement update;
+  update.Prepare(other, refused, "UPDATE T SET I = 3");
+  std::promise<void> answered;
+  std::thread releaser([&holder, answered = answered.get_future()] {
+    if (answered.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) holder.Rollback();
+  });
+  try {
+    update.Execute(refused);
+    ADD_FAILURE() << "updated a held row";
+  } catch (const DatabaseError& e) {
+    EXPECT_EQ(e.EngineCode(), 335544336) << e.what();  // deadlock: update conflicts with concurrent update
+  }
+  answered.set_value();
+  releaser.join();
+  refused.Rollback();
+  other.ForceClose();
+  if (holder.IsActive()) holder.Rollback();
 }
 
 TEST_F(ClientTest, AMalformedLockTimeoutIsRefused) {
