@@ -202,10 +202,10 @@ std::string Hex(const std::string& bytes) {
 TEST_F(PrintListUpdate, ListsAreStoredByteForByteAndShownInCodePage1252) {
   Company("Sud", "C:\\Data\\SUD.FDB");
   CompanyList("Sud\r\n");
-  Add("PrintLists.txt", "Prix.lst\r\n");
+  Add("PrintLists.txt", Cp1252({"Prix€.lst"}));
   const std::string description = "Prix en € – l’œuvre";
   const std::string list = Cp1252({"DES:F:" + description, "Devise=€", "Titre=“Cœur” — fin…"});
-  Add("Prix.lst", list);
+  Add("Prix€.lst", list);
 
   EXPECT_EQ(UpdatePrintLists(Engine(), ""), UpdateOutcome::Completed);
   EXPECT_EQ(Report(), (Lines{"", "Mise à jour de listes pour la société Sud",
@@ -214,6 +214,7 @@ TEST_F(PrintListUpdate, ListsAreStoredByteForByteAndShownInCodePage1252) {
   // Through the client layer's ISO8859_1 connection: each character the byte of the same code.
   const std::vector<Row> rows = ReadRows("C:\\Data\\SUD.FDB");
   ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(text::Utf8ToLatin1(rows[0].pname), "prix\x80");
   EXPECT_EQ(text::Utf8ToLatin1(rows[0].print_params), list);
   EXPECT_EQ(text::Utf8ToLatin1(rows[0].f_text), text::Utf8ToCp1252(description));
 
@@ -226,6 +227,11 @@ TEST_F(PrintListUpdate, ListsAreStoredByteForByteAndShownInCodePage1252) {
   ASSERT_EQ(stored.exitCode, 0) << stored.out << stored.err;
   EXPECT_EQ(stored.Value("F"), Hex(text::Utf8ToCp1252(description)));
   EXPECT_EQ(stored.Value("P"), Hex(list));
+
+  // The next update finds the list under the name it was stored with.
+  EXPECT_EQ(UpdatePrintLists(Engine(), ""), UpdateOutcome::Completed);
+  EXPECT_EQ(Report().back(), "Les paramètres pour l'impression : \"prix€\" ont été mise à jour.");
+  EXPECT_EQ(ReadRows("C:\\Data\\SUD.FDB").size(), 1u);
 }
 
 // Only the extension goes: a list whose name holds dots keeps them, and never overwrites the list
