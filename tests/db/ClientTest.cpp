@@ -61,6 +61,15 @@ class ClientTest : public ::testing::Test {
     return rows;
   }
 
+  // A table T with one row, which `holder` holds by an update it has not committed.
+  void HoldARow(Transaction& holder, Statement& hold) {
+    Run({"CREATE TABLE T (I INTEGER)"});
+    Run({"INSERT INTO T VALUES (1)"});
+    holder.Start(attachment_, {"concurrency", "wait"});
+    hold.Prepare(attachment_, holder, "UPDATE T SET I = 2");
+    hold.Execute(holder);
+  }
+
   std::unique_ptr<CompanyDatabase> db_;
   Attachment attachment_;
   Transaction transaction_;
@@ -379,13 +388,9 @@ TEST_F(ClientTest, TransactionParametersAreChecked) {
 // it (the lock manager counts in whole seconds) with its update conflict, where a plain "wait"
 // would wait for ever.
 TEST_F(ClientTest, ALockTimeoutEndsTheWaitForAHeldRow) {
-  Run({"CREATE TABLE T (I INTEGER)"});
-  Run({"INSERT INTO T VALUES (1)"});
   Transaction holder;
-  holder.Start(attachment_, {"concurrency", "wait"});
   Statement hold;
-  hold.Prepare(attachment_, holder, "UPDATE T SET I = 2");
-  hold.Execute(holder);
+  HoldARow(holder, hold);
 
   Attachment other;
   other.Attach(db_->WindowsPath(), CompanyDatabase::AttachParams());
@@ -409,13 +414,9 @@ TEST_F(ClientTest, ALockTimeoutEndsTheWaitForAHeldRow) {
 // "nowait" refuses a row another transaction holds at once. Were it sent as "wait", the update
 // would wait until the holder lets go (here after five seconds) and then go through.
 TEST_F(ClientTest, NowaitRefusesAHeldRowAtOnce) {
-  Run({"CREATE TABLE T (I INTEGER)"});
-  Run({"INSERT INTO T VALUES (1)"});
   Transaction holder;
-  holder.Start(attachment_, {"concurrency", "wait"});
   Statement hold;
-  hold.Prepare(attachment_, holder, "UPDATE T SET I = 2");
-  hold.Execute(holder);
+  HoldARow(holder, hold);
 
   Attachment other;
   other.Attach(db_->WindowsPath(), CompanyDatabase::AttachParams());

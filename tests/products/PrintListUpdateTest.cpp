@@ -78,6 +78,14 @@ class PrintListUpdate : public ::testing::Test {
   }
   void CompanyList(const std::string& content) { prefix_.WriteFile("C:\\WKorvane\\multiste.txt", content); }
   void Add(const std::string& name, const std::string& content) { package_.Add(name, content, kPackageTime); }
+  // The main product installed in version 5.2, and its version 5.3 in the package.
+  void MainProduct() {
+    SetValue(win::HKEY_CURRENT_USER, "WinTessivo\\Program", "Filename",
+             "C:\\WKorvane\\TSV\\Programs\\WinTessivo.exe");
+    test::WriteVersionedPe(prefix_, "C:\\WKorvane\\TSV\\Programs\\WinTessivo.exe", {5, 2, 0, 0});
+    const std::vector<std::uint8_t> packaged = test::PeWithFileVersion({5, 3, 0, 0});
+    Add("WinTessivo.exe", std::string(packaged.begin(), packaged.end()));
+  }
   // The engine is made once the installation is in place: it reads the company list then.
   TdmUpdateCommon& Engine() {
     if (!engine_) {
@@ -320,11 +328,7 @@ TEST_F(PrintListUpdate, AValueWiderThanItsColumnStopsTheUpdateAndLeavesTheConnec
 TEST_F(PrintListUpdate, TheMainProductReportsTheFailedImportAndFails) {
   Company("Sud", "C:\\Data\\SUD.FDB");
   CompanyList("Sud\r\n");
-  SetValue(win::HKEY_CURRENT_USER, "WinTessivo\\Program", "Filename",
-           "C:\\WKorvane\\TSV\\Programs\\WinTessivo.exe");
-  test::WriteVersionedPe(prefix_, "C:\\WKorvane\\TSV\\Programs\\WinTessivo.exe", {5, 2, 0, 0});
-  const std::vector<std::uint8_t> packaged = test::PeWithFileVersion({5, 3, 0, 0});
-  Add("WinTessivo.exe", std::string(packaged.begin(), packaged.end()));
+  MainProduct();
   Add("PrintLists.txt", "Large.lst\r\n");
   Add("Large.lst", Cp1252({"COM:" + std::string(31, 'c')}));
 
@@ -338,11 +342,7 @@ TEST_F(PrintListUpdate, TheMainProductReportsTheFailedImportAndFails) {
 TEST_F(PrintListUpdate, TheMainProductEndsWithWarningsWhenThePdfLibraryCannotBeCopied) {
   Company("Sud", "C:\\Data\\SUD.FDB");
   CompanyList("Sud\r\n");
-  SetValue(win::HKEY_CURRENT_USER, "WinTessivo\\Program", "Filename",
-           "C:\\WKorvane\\TSV\\Programs\\WinTessivo.exe");
-  test::WriteVersionedPe(prefix_, "C:\\WKorvane\\TSV\\Programs\\WinTessivo.exe", {5, 2, 0, 0});
-  const std::vector<std::uint8_t> packaged = test::PeWithFileVersion({5, 3, 0, 0});
-  Add("WinTessivo.exe", std::string(packaged.begin(), packaged.end()));
+  MainProduct();
   Add("PrintLists.txt", "Bons.lst\r\n");
   Add("Bons.lst", Cp1252({"DES:F:Bons"}));
   Add("wPDF300A.dll", "nouvelle bibliothèque");
