@@ -224,6 +224,9 @@ bool TdmDBConnection::IsOnDBServer() {
       default:
         break;
     }
+  } catch (const SilentAbort&) {
+    // The computer name's failure has shown its own message.
+    onServer = false;
   } catch (const std::exception& E) {
     ShowError(E.what());
     onServer = false;
