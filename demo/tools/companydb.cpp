@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "db/dmDBConnectionUnit.h"
+#include "formats/Text.h"
 #include "platform/Errors.h"
-#include "platform/Text.h"
 #include "products/PrintListUpdate.h"
 #include "products/ProductTable.h"
 #include "products/dmStructurePrintingUnit.h"

@@ -1,4 +1,4 @@
-#include "platform/RtfReader.h"
+#include "formats/RtfReader.h"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "platform/Text.h"
+#include "formats/Text.h"
 
 namespace kv::rtf {
 
