@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "db/KorvaneLogon.h"
-#include "platform/Text.h"
+#include "formats/Text.h"
 #include "platform/UserInterface.h"
 
 namespace kv {

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "formats/Text.h"
 #include "platform/Errors.h"
 #include "platform/FileUtils.h"
 #include "platform/Messages.h"
-#include "platform/Text.h"
 #include "platform/Win32.h"
 #include "products/ProductLocation.h"
 

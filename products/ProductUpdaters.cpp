@@ -7,11 +7,11 @@
 
 #include "engine/Package.h"
 #include "engine/UpdateCommon.h"
+#include "formats/Text.h"
 #include "platform/Errors.h"
 #include "platform/FileUtils.h"
 #include "platform/InstallTools2.h"
 #include "platform/Messages.h"
-#include "platform/Text.h"
 #include "platform/Win32.h"
 #include "products/CommonFiles.h"
 #include "products/PrintListUpdate.h"

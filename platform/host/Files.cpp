@@ -15,8 +15,8 @@
 #include <limits>
 #include <thread>
 
+#include "formats/Text.h"
 #include "platform/FileUtils.h"
-#include "platform/Text.h"
 #include "platform/Win32.h"
 #include "platform/host/FileTimes.h"
 #include "platform/host/Prefix.h"

@@ -20,7 +20,7 @@
 #include <thread>
 
 #include "db/dmDBConnectionUnit.h"
-#include "platform/Text.h"
+#include "formats/Text.h"
 #include "products/dmStructurePrintingUnit.h"
 #include "tests/support/Isql.h"
 #include "tests/support/LoopbackServer.h"
