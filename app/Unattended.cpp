@@ -120,6 +120,11 @@ int ExitCodeOf(const TfrmMain::RunResult& run) {
   return kExitNoUpdate;
 }
 
+int ExitCodeOfWindow(const TfrmMain::RunResult& run, bool stoppedByChecks) {
+  if (run.started) return ExitCodeOf(run);
+  return stoppedByChecks ? kExitStoppedByChecks : kExitNotPerformed;
+}
+
 ReportLog::ReportLog(const std::string& hostPath) : out_(hostPath, std::ios::binary | std::ios::trunc) {
   if (!out_) throw Error("Le journal " + hostPath + " ne peut pas être créé.");
 }

@@ -46,6 +46,10 @@ std::string UsageText(const std::string& programName);
 
 // The exit code of a run that has ended.
 int ExitCodeOf(const TfrmMain::RunResult& run);
+// The exit code of the window's program once the window has closed: the run's, when it started;
+// before the run, the pre-flight checks' when they stopped the program, else "not performed"
+// (cancelled, or closed with the close box).
+int ExitCodeOfWindow(const TfrmMain::RunResult& run, bool stoppedByChecks);
 
 // The report's log: each line as the report receives it, UTF-8, one line per report line, written
 // through at once; when the run has ended the file equals the report's plain text.

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -90,6 +91,24 @@ void BindButton(QPushButton* button, QAction* action) {
     button->setEnabled(action->isEnabled());
   });
 }
+
+// A button of a Windows dialog: Enter presses it when it has the focus, as Space does. It is no
+// default or cancel button, so Escape still does nothing.
+class DialogButton : public QPushButton {
+ public:
+  using QPushButton::QPushButton;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+      if (isEnabled()) click();
+      event->accept();
+      return;
+    }
+    QPushButton::keyPressEvent(event);
+  }
+};
 
 // The busy cursor for a scope, restored however the scope ends.
 class BusyCursor {
@@ -198,7 +217,7 @@ TfrmMain::TfrmMain(WizardApplication& application) : QWidget(nullptr), applicati
       {&ButtonCancel, "ButtonCancel", ActionAnnuler, QRect(510, 8, 61, 25)},
   };
   for (const auto& b : buttons) {
-    *b.button = new QPushButton(PanelButtons);
+    *b.button = new DialogButton(PanelButtons);
     (*b.button)->setObjectName(QString::fromLatin1(b.name));
     (*b.button)->setGeometry(b.design);
     (*b.button)->setAutoDefault(false);

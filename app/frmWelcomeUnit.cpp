@@ -4,6 +4,7 @@
 #include <QPalette>
 #include <QShowEvent>
 #include <QTimer>
+#include <algorithm>
 
 #include "app/ScrollingLabel.h"
 
@@ -47,6 +48,8 @@ void TfrmWelcome::SetTexts(const std::string& title, const std::string& descript
   const std::string info = "Cet assistant va mettre à jour " + shown + "." + "\r\n" + "\r\n" +
                            "Aucune donnée existante ne sera supprimée." + "\r\n" + "\r\n" + description;
   LabelInfo->setText(QString::fromStdString(info));
+  // The warning's height follows its text.
+  FormResize();
 }
 
 void TfrmWelcome::FormShow() {
@@ -62,8 +65,12 @@ void TfrmWelcome::FormResize() {
   const int h = height();
   const int w = width();
   const int q = h / 4;
-  LabelWarning->setGeometry(20, q, w - 40, h - 2 * q - 80);
-  LabelInfo->setGeometry(20, h - q - 60, w - 40, h - 2 * q - 40);
+  // The designed heights; on a page too low for the whole warning, the warning grows to its
+  // wrapped text and the description, 20 pixels below it, keeps its bottom edge and scrolls.
+  const int designed = h - 2 * q - 80;
+  const int grown = std::max(0, LabelWarning->heightForWidth(w - 40) - designed);
+  LabelWarning->setGeometry(20, q, w - 40, designed + grown);
+  LabelInfo->setGeometry(20, h - q - 60 + grown, w - 40, std::max(0, h - 2 * q - 40 - grown));
 }
 
 void TfrmWelcome::TimerBlinkTimer() {

@@ -98,5 +98,5 @@ int main(int argc, char** argv) {
   if (commandLine.unattended) return kv::RunUnattended(forms);
   forms.frmMain->show();
   QApplication::exec();
-  return kv::kExitCompleted;
+  return kv::ExitCodeOfWindow(forms.frmMain->LastRun(), kv::Ui().TerminationRequested());
 }
