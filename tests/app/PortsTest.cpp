@@ -15,7 +15,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "app/InstanceGuard.h"
+#include "wizard/InstanceGuard.h"
 #include "platform/FileUtils.h"
 #include "platform/Messages.h"
 #include "platform/RtfReader.h"

@@ -20,9 +20,9 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include "app/InstanceGuard.h"
-#include "app/ScrollingLabel.h"
-#include "app/Unattended.h"
+#include "wizard/InstanceGuard.h"
+#include "app/qt/ScrollingLabel.h"
+#include "wizard/UnattendedRunner.h"
 #include "platform/Errors.h"
 #include "platform/FileUtils.h"
 #include "platform/Messages.h"
@@ -36,12 +36,12 @@ namespace {
 class ExtraPage : public TFrmStep {
  public:
   ExtraPage() { setObjectName(QStringLiteral("frmExtra")); }
-  QString GetNextCaption() override { return QStringLiteral("Continuer"); }
+  std::string GetNextCaption() override { return "Continuer"; }
 };
 
-QStringList Names(const std::vector<TFrmStep*>& pages) {
+QStringList Names(const std::vector<WizardStep*>& pages) {
   QStringList names;
-  for (const TFrmStep* page : pages) names << page->objectName();
+  for (const WizardStep* page : pages) names << Q(page->StepName());
   return names;
 }
 
@@ -187,7 +187,7 @@ class WizardWindowTest : public QObject {
     Wizard wizard(texts);
     ExtraPage extra;
     QVERIFY(wizard.Start());
-    QCOMPARE(Names(*wizard.Window().Steps), steps);
+    QCOMPARE(Names(wizard.Controller().Steps), steps);
 
     QStringList visited;
     QStringList nextCaptions;
@@ -199,7 +199,7 @@ class WizardWindowTest : public QObject {
       QCOMPARE(page->parentWidget(), wizard.Window().PanelCurrStep);
       QCOMPARE(wizard.Button("ButtonPrev").isEnabled(),
                page != &wizard.Welcome() && page != &wizard.ReportPage());
-      if (wizard.Window().UpdateStarted) break;
+      if (wizard.Controller().UpdateStarted) break;
       wizard.Click("ButtonNext");
     }
     QCOMPARE(visited, shown);
@@ -530,7 +530,7 @@ class WizardWindowTest : public QObject {
       wizard.Click("ButtonNext");  // "Quitter"
     }
     QVERIFY(!wizard.Window().isVisible());
-    QCOMPARE(ExitCodeOfWindow(wizard.Window().LastRun(), wizard.ui.terminated), exitCode);
+    QCOMPARE(wizard.Controller().ExitCode(), exitCode);
   }
 
   void exitCodeWhenTheChecksStopTheProgram() {
@@ -540,7 +540,7 @@ class WizardWindowTest : public QObject {
     wizard.Create();
     wizard.Window().show();
     QTRY_VERIFY(wizard.ui.terminated);
-    QCOMPARE(ExitCodeOfWindow(wizard.Window().LastRun(), wizard.ui.terminated), 5);
+    QCOMPARE(wizard.Controller().ExitCode(), 5);
   }
 
   // Line breaks at the end of the text open no line of their own.
@@ -654,7 +654,7 @@ class WizardWindowTest : public QObject {
     bool pageShownDuringBox = true;
     wizard.ui.onBox = [&] {
       QTest::qWait(100);
-      pageShownDuringBox = wizard.Window().FirstStepShown;
+      pageShownDuringBox = wizard.Controller().FirstStepShown;
     };
     QVERIFY(wizard.Start());
     QVERIFY(!pageShownDuringBox);
@@ -664,7 +664,7 @@ class WizardWindowTest : public QObject {
     QCOMPARE(wizard.ui.boxes.front().buttons, unsigned(mbOK));
     QCOMPARE(Lines(*wizard.Notice().RichEditFile),
              (QStringList{"", "Cette mise à jour comporte uniquement des corrections internes."}));
-    QCOMPARE(wizard.Window().Steps->size(), std::size_t{3});
+    QCOMPARE(wizard.Controller().Steps.size(), std::size_t{3});
   }
 
   // An incompatible database client stops the program after the warning: no page is shown.
@@ -680,9 +680,9 @@ class WizardWindowTest : public QObject {
     QCOMPARE(wizard.ui.boxes.size(), std::size_t{1});
     QCOMPARE(Q(wizard.ui.boxes.front().caption), QStringLiteral("Avertissement"));
     QVERIFY(Q(wizard.ui.boxes.front().text).startsWith("ATTENTION !!!\r\n\r\n"));
-    QVERIFY(!wizard.Window().FirstStepShown);
-    QVERIFY(wizard.Window().History->empty());
-    QVERIFY(wizard.Window().UpdateKeys->empty());
+    QVERIFY(!wizard.Controller().FirstStepShown);
+    QVERIFY(wizard.Controller().History.empty());
+    QVERIFY(wizard.Controller().UpdateKeys.empty());
   }
 
   void printing_data() {

@@ -1,4 +1,4 @@
-#include "app/frmWelcomeUnit.h"
+#include "app/qt/frmWelcomeUnit.h"
 
 #include <QLabel>
 #include <QPalette>
@@ -6,7 +6,7 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "app/ScrollingLabel.h"
+#include "app/qt/ScrollingLabel.h"
 
 namespace kv {
 
@@ -40,14 +40,8 @@ TfrmWelcome::TfrmWelcome(QWidget* parent) : TFrmStep(parent) {
 }
 
 void TfrmWelcome::SetTexts(const std::string& title, const std::string& description) {
-  LabelWarning->setText(
-      QStringLiteral("Veuillez fermer les applications Korvane sur tous les postes de travail avant "
-                     "d'installer cette mise à "
-                     "jour !"));
-  const std::string shown = title.empty() ? "?" : title;
-  const std::string info = "Cet assistant va mettre à jour " + shown + "." + "\r\n" + "\r\n" +
-                           "Aucune donnée existante ne sera supprimée." + "\r\n" + "\r\n" + description;
-  LabelInfo->setText(QString::fromStdString(info));
+  LabelWarning->setText(QString::fromStdString(WelcomeWarningText()));
+  LabelInfo->setText(QString::fromStdString(WelcomeInfoText(title, description)));
   // The warning's height follows its text.
   FormResize();
 }
