@@ -15,8 +15,8 @@
 #include <filesystem>
 #include <functional>
 
-#include "app/InstanceGuard.h"
 #include "formats/RtfReader.h"
+#include "wizard/InstanceGuard.h"
 #include "platform/FileUtils.h"
 #include "platform/Messages.h"
 #include "platform/host/Prefix.h"

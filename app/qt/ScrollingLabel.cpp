@@ -1,4 +1,4 @@
-#include "app/ScrollingLabel.h"
+#include "app/qt/ScrollingLabel.h"
 
 #include <QEvent>
 #include <QKeyEvent>

@@ -1,4 +1,4 @@
-#include "app/QtRichTextControl.h"
+#include "app/qt/QtRichTextControl.h"
 
 #include <QPrinter>
 #include <QScrollBar>

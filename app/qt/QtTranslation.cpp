@@ -1,4 +1,4 @@
-#include "app/QtTranslation.h"
+#include "app/qt/QtTranslation.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>

@@ -1,4 +1,4 @@
-#include "app/frmBaseStepUnit.h"
+#include "app/qt/frmBaseStepUnit.h"
 
 #include <QEvent>
 #include <QFont>
@@ -13,11 +13,6 @@
 namespace kv {
 
 namespace {
-
-std::vector<TFrmStep*>& Pages() {
-  static std::vector<TFrmStep*> pages;
-  return pages;
-}
 
 // The picture's background; the left column takes it from the bottom-left pixel.
 const QColor kPictureBackground(31, 78, 121);
@@ -142,12 +137,9 @@ TFrmStep::TFrmStep(QWidget* parent) : QWidget(parent) {
                             ScaleFromDesign(153, kDesignDpi), ScaleFromDesign(225, kDesignDpi));
   ImageCompany->setPixmap(CompanyPicture());
   ImageCompany->setVisible(false);
-  Pages().push_back(this);
 }
 
-TFrmStep::~TFrmStep() {
-  std::erase(Pages(), this);
-}
+TFrmStep::~TFrmStep() = default;
 
 // The pages' create handlers call it first; the base page has nothing to set up.
 void TFrmStep::FormCreate() {}
@@ -160,24 +152,12 @@ void TFrmStep::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
 }
 
-const std::vector<TFrmStep*>& TFrmStep::Instances() {
-  return Pages();
-}
-
-void TFrmStep::Init() {}
-
-bool TFrmStep::CanGoNext() {
-  return true;
+std::string TFrmStep::StepName() const {
+  return objectName().toStdString();
 }
 
 QPixmap TFrmStep::GetBitmap() {
   return ImageCompany->pixmap();
 }
-
-QString TFrmStep::GetNextCaption() {
-  return QStringLiteral("Suivant >");
-}
-
-void TFrmStep::BeforeGoNext() {}
 
 }  // namespace kv

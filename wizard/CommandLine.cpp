@@ -1,12 +1,6 @@
-#include "app/Unattended.h"
+#include "wizard/CommandLine.h"
 
-#include <QAction>
-
-#include "app/WizardApplication.h"
-#include "app/frmBaseStepUnit.h"
 #include "formats/Text.h"
-#include "platform/Errors.h"
-#include "platform/UserInterface.h"
 
 namespace kv {
 
@@ -99,64 +93,6 @@ std::string UsageText(const std::string& programName) {
          "   7  le paquet de mise à jour est absent ou illisible\n"
          "  64  la ligne de commande est incorrecte\n"
          "  73  le journal ne peut pas être créé\n";
-}
-
-int ExitCodeOf(const TfrmMain::RunResult& run) {
-  if (!run.started) return kExitNoUpdate;
-  if (run.errorEscaped) return kExitFailed;
-  switch (run.outcome) {
-    case UpdateOutcome::Completed:
-      return kExitCompleted;
-    case UpdateOutcome::Failed:
-      return kExitFailed;
-    case UpdateOutcome::NotPerformed:
-      return kExitNotPerformed;
-    case UpdateOutcome::CompletedWithWarnings:
-      return kExitCompletedWithWarnings;
-    case UpdateOutcome::NoOutcome:
-      break;
-  }
-  // Any other value behaves like no outcome.
-  return kExitNoUpdate;
-}
-
-ReportLog::ReportLog(const std::string& hostPath) : out_(hostPath, std::ios::binary | std::ios::trunc) {
-  if (!out_) throw Error("Le journal " + hostPath + " ne peut pas être créé.");
-}
-
-void ReportLog::Append(const std::string& line) {
-  // The separator goes before a line, so the file never ends with one the report lacks.
-  if (!first_) out_ << '\n';
-  first_ = false;
-  out_ << line;
-  out_.flush();
-}
-
-int RunUnattended(WizardApplication& application) {
-  TfrmMain& window = *application.frmMain;
-  try {
-    window.FormShow();
-    if (Ui().TerminationRequested()) return kExitStoppedByChecks;
-    window.TimerOneTimeTimer();
-    window.ActionListMainUpdate();
-    // Every page allows Next, and the report page is always a step: the run starts within as many
-    // presses as there are steps.
-    for (std::size_t press = 0; !window.UpdateStarted; ++press) {
-      if (press > window.Steps->size() || !window.ActionNext->isEnabled()) {
-        const TFrmStep* page = window.GetCurrentStep();
-        throw Error("La page \"" + (page ? page->objectName().toStdString() : std::string("?")) +
-                    "\" ne permet pas de continuer.");
-      }
-      window.ActionNextExecute();
-      window.ActionListMainUpdate();
-    }
-    const int code = ExitCodeOf(window.LastRun());
-    window.ActionNextExecute();  // "Quitter"
-    return code;
-  } catch (const std::exception& error) {
-    ShowException(error);
-    return kExitFailed;
-  }
 }
 
 }  // namespace kv

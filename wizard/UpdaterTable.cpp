@@ -1,4 +1,4 @@
-#include "app/UpdaterTable.h"
+#include "wizard/UpdaterTable.h"
 
 #include "products/CommonFiles.h"
 #include "products/ProductUpdaters.h"

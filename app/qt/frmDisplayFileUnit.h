@@ -1,7 +1,7 @@
 // The notice page: the package's list of changes, printable.
 #pragma once
 
-#include "app/frmBaseStepUnit.h"
+#include "app/qt/frmBaseStepUnit.h"
 
 class QLabel;
 class QToolButton;
@@ -18,9 +18,7 @@ class TfrmDisplayFile : public TFrmStep {
   // The report page lends its printer set-up dialog; it is created before this page.
   explicit TfrmDisplayFile(TfrmEndInstall& reportPage, QWidget* parent = nullptr);
 
-  bool CanGoNext() override { return true; }
-  QString GetNextCaption() override { return QStringLiteral("Démarrer"); }
-  void Init() override { TFrmStep::Init(); }
+  std::string GetNextCaption() override { return kStartCaption; }
 
   void FormCreate();
   void SpeedButtonPrintClick();

@@ -1,13 +1,15 @@
-// The program's forms and its engine, owned in one place: created in the order the program starts
-// them (the window first, so that it is the main window; the engine once the report page exists),
-// destroyed in the reverse order. The engine's destruction removes the run's temporary files.
+// The program's forms, its engine and the wizard's controller, owned in one place: created in the
+// order the program starts them (the window first, so that it is the main window; the engine once
+// the report page exists; the controller last, when all it drives exists), destroyed in the
+// reverse order. The engine's destruction removes the run's temporary files.
 #pragma once
 
 #include <memory>
 
-#include "app/QtTimers.h"
-#include "app/UpdaterTable.h"
+#include "app/qt/QtTimers.h"
 #include "platform/Timers.h"
+#include "wizard/UpdaterTable.h"
+#include "wizard/WizardController.h"
 
 namespace kv {
 
@@ -39,6 +41,7 @@ struct WizardApplication {
   std::unique_ptr<TfrmEndInstall> frmEndInstall;
   std::unique_ptr<TdmUpdateCommon> dmUpdateCommon;
   std::unique_ptr<TfrmDisplayFile> frmDisplayFile;
+  std::unique_ptr<WizardController> Controller;
 };
 
 }  // namespace kv

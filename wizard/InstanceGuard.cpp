@@ -1,4 +1,4 @@
-#include "app/InstanceGuard.h"
+#include "wizard/InstanceGuard.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

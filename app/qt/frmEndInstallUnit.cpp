@@ -1,4 +1,4 @@
-#include "app/frmEndInstallUnit.h"
+#include "app/qt/frmEndInstallUnit.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -6,8 +6,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/QtRichTextControl.h"
-#include "app/QtUserInterface.h"
+#include "app/qt/QtRichTextControl.h"
+#include "app/qt/QtUserInterface.h"
 
 namespace kv {
 

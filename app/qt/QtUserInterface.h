@@ -42,13 +42,4 @@ class QtUserInterface : public UserInterface {
   bool terminated_ = false;
 };
 
-// Installs an interface for the guard's life and restores the console one afterwards.
-class ScopedUi {
- public:
-  explicit ScopedUi(UserInterface& ui) { SetUi(&ui); }
-  ~ScopedUi() { SetUi(nullptr); }
-  ScopedUi(const ScopedUi&) = delete;
-  ScopedUi& operator=(const ScopedUi&) = delete;
-};
-
 }  // namespace kv

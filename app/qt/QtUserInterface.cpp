@@ -1,4 +1,4 @@
-#include "app/QtUserInterface.h"
+#include "app/qt/QtUserInterface.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,11 +1,12 @@
-#include "app/frmWelcomeUnit.h"
+#include "app/qt/frmWelcomeUnit.h"
 
 #include <QLabel>
 #include <QPalette>
 #include <QShowEvent>
 #include <QTimer>
+#include <algorithm>
 
-#include "app/ScrollingLabel.h"
+#include "app/qt/ScrollingLabel.h"
 
 namespace kv {
 
@@ -39,14 +40,10 @@ TfrmWelcome::TfrmWelcome(QWidget* parent) : TFrmStep(parent) {
 }
 
 void TfrmWelcome::SetTexts(const std::string& title, const std::string& description) {
-  LabelWarning->setText(
-      QStringLiteral("Veuillez fermer les applications Korvane sur tous les postes de travail avant "
-                     "d'installer cette mise à "
-                     "jour !"));
-  const std::string shown = title.empty() ? "?" : title;
-  const std::string info = "Cet assistant va mettre à jour " + shown + "." + "\r\n" + "\r\n" +
-                           "Aucune donnée existante ne sera supprimée." + "\r\n" + "\r\n" + description;
-  LabelInfo->setText(QString::fromStdString(info));
+  LabelWarning->setText(QString::fromStdString(WelcomeWarningText()));
+  LabelInfo->setText(QString::fromStdString(WelcomeInfoText(title, description)));
+  // The warning's height follows its text.
+  FormResize();
 }
 
 void TfrmWelcome::FormShow() {
@@ -62,8 +59,12 @@ void TfrmWelcome::FormResize() {
   const int h = height();
   const int w = width();
   const int q = h / 4;
-  LabelWarning->setGeometry(20, q, w - 40, h - 2 * q - 80);
-  LabelInfo->setGeometry(20, h - q - 60, w - 40, h - 2 * q - 40);
+  // The designed heights; on a page too low for the whole warning, the warning grows to its
+  // wrapped text and the description, 20 pixels below it, keeps its bottom edge and scrolls.
+  const int designed = h - 2 * q - 80;
+  const int grown = std::max(0, LabelWarning->heightForWidth(w - 40) - designed);
+  LabelWarning->setGeometry(20, q, w - 40, designed + grown);
+  LabelInfo->setGeometry(20, h - q - 60 + grown, w - 40, std::max(0, h - 2 * q - 40 - grown));
 }
 
 void TfrmWelcome::TimerBlinkTimer() {

@@ -1,10 +1,11 @@
-#include "app/frmMainUnit.h"
+#include "app/qt/frmMainUnit.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -15,20 +16,14 @@
 #include <algorithm>
 #include <memory>
 
-#include "app/InstanceGuard.h"
-#include "app/QtRichTextControl.h"
-#include "app/QtUserInterface.h"
-#include "app/WizardApplication.h"
-#include "app/frmDisplayFileUnit.h"
-#include "app/frmEndInstallUnit.h"
-#include "app/frmWelcomeUnit.h"
-#include "engine/PreflightChecks.h"
-#include "engine/UpdateCommon.h"
-#include "formats/Text.h"
+#include "app/qt/QtRichTextControl.h"
+#include "app/qt/QtUserInterface.h"
+#include "app/qt/frmBaseStepUnit.h"
+#include "app/qt/frmWelcomeUnit.h"
 #include "platform/Errors.h"
 #include "platform/FileUtils.h"
 #include "platform/Messages.h"
-#include "platform/Win32.h"
+#include "wizard/WizardController.h"
 
 namespace kv {
 
@@ -91,28 +86,27 @@ void BindButton(QPushButton* button, QAction* action) {
   });
 }
 
-// The busy cursor for a scope, restored however the scope ends.
-class BusyCursor {
+// A button of a Windows dialog: Enter presses it when it has the focus, as Space does. It is no
+// default or cancel button, so Escape still does nothing.
+class DialogButton : public QPushButton {
  public:
-  BusyCursor() { BeginBusyCursor(); }
-  ~BusyCursor() { EndBusyCursor(); }
-  BusyCursor(const BusyCursor&) = delete;
-  BusyCursor& operator=(const BusyCursor&) = delete;
-};
+  using QPushButton::QPushButton;
 
-bool Contains(const std::vector<TFrmStep*>& steps, const TFrmStep* step) {
-  return std::find(steps.begin(), steps.end(), step) != steps.end();
-}
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+      if (isEnabled()) click();
+      event->accept();
+      return;
+    }
+    QPushButton::keyPressEvent(event);
+  }
+};
 
 }  // namespace
 
-void ShowException(const std::exception& error) {
-  if (dynamic_cast<const SilentAbort*>(&error) != nullptr) return;
-  Ui().MessageBeep(MB_ICONEXCLAMATION);
-  Ui().MessageBox(ApplicationTitle(), error.what(), MessageKind::Error, mbOK);
-}
-
-TfrmMain::TfrmMain(WizardApplication& application) : QWidget(nullptr), application_(application) {
+TfrmMain::TfrmMain() : QWidget(nullptr) {
   setObjectName(QStringLiteral("frmMain"));
   // A dialog border: caption and close box, no minimise or maximise box.
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
@@ -183,9 +177,15 @@ TfrmMain::TfrmMain(WizardApplication& application) : QWidget(nullptr), applicati
   ActionBack->setObjectName(QStringLiteral("ActionBack"));
   ActionNext = new QAction(ActionListMain);
   ActionNext->setObjectName(QStringLiteral("ActionNext"));
-  connect(ActionAnnuler, &QAction::triggered, this, [this] { Dispatch([this] { ActionAnnulerExecute(); }); });
-  connect(ActionBack, &QAction::triggered, this, [this] { Dispatch([this] { ActionBackExecute(); }); });
-  connect(ActionNext, &QAction::triggered, this, [this] { Dispatch([this] { ActionNextExecute(); }); });
+  connect(ActionAnnuler, &QAction::triggered, this, [this] {
+    if (controller_ != nullptr) controller_->Cancel();
+  });
+  connect(ActionBack, &QAction::triggered, this, [this] {
+    if (controller_ != nullptr) controller_->Back();
+  });
+  connect(ActionNext, &QAction::triggered, this, [this] {
+    if (controller_ != nullptr) controller_->Next();
+  });
 
   const struct {
     QPushButton** button;
@@ -198,7 +198,7 @@ TfrmMain::TfrmMain(WizardApplication& application) : QWidget(nullptr), applicati
       {&ButtonCancel, "ButtonCancel", ActionAnnuler, QRect(510, 8, 61, 25)},
   };
   for (const auto& b : buttons) {
-    *b.button = new QPushButton(PanelButtons);
+    *b.button = new DialogButton(PanelButtons);
     (*b.button)->setObjectName(QString::fromLatin1(b.name));
     (*b.button)->setGeometry(b.design);
     (*b.button)->setAutoDefault(false);
@@ -207,18 +207,18 @@ TfrmMain::TfrmMain(WizardApplication& application) : QWidget(nullptr), applicati
 
   TimerOneTime = new QTimer(this);
   TimerOneTime->setObjectName(QStringLiteral("TimerOneTime"));
-  TimerOneTime->setInterval(kOneTimeIntervalMs);
-  connect(TimerOneTime, &QTimer::timeout, this, [this] { Dispatch([this] { TimerOneTimeTimer(); }); });
+  TimerOneTime->setInterval(WizardController::kFirstStepDelayMs);
+  connect(TimerOneTime, &QTimer::timeout, this, [this] {
+    if (controller_ != nullptr) controller_->FirstStepTimer();
+  });
 
   AlignControls();
   FormCreate();
   // Enabled from the window's creation.
   TimerOneTime->start();
-  ActionListMainUpdate();
 }
 
 TfrmMain::~TfrmMain() {
-  FormDestroy();
   // The pages belong to the application, not to the panel that shows them.
   for (TFrmStep* page : PanelCurrStep->findChildren<TFrmStep*>(Qt::FindDirectChildrenOnly)) {
     page->hide();
@@ -230,14 +230,6 @@ TfrmMain::~TfrmMain() {
 // Event handlers
 
 void TfrmMain::FormCreate() {
-  Steps = std::make_unique<std::vector<TFrmStep*>>();
-  History = std::make_unique<std::vector<TFrmStep*>>();
-  UpdateKeys = std::make_unique<std::vector<std::string>>();
-  InfoLines = std::make_unique<std::vector<std::string>>();
-
-  ActionBack->setText(QStringLiteral("< Précédant"));
-  ActionAnnuler->setText(QStringLiteral("Annuler"));
-
   ButtonPanel bar;
   bar.clientWidth = PanelButtons->width();
   bar.clientHeight = PanelButtons->height();
@@ -268,52 +260,8 @@ void TfrmMain::FormCreate() {
   update();
 }
 
-void TfrmMain::FormShow() {
-  // A box of this handler runs the event loop; the first page waits until the package is read.
-  struct Showing {
-    bool& flag;
-    explicit Showing(bool& f) : flag(f) { flag = true; }
-    ~Showing() { flag = false; }
-  } showing(showing_);
-  ForceForegroundWindow(QtUserInterface::HandleOf(this));
-  setWindowTitle(QStringLiteral("Mise à jour Korvane"));
-  const TFileVersionInfo version = ReadFileVersionInfo("");
-  RzLabelVersion->setText(RzLabelVersion->text() + QString::fromStdString(version.FileVersion));
-  TdmUpdateCommon& engine = *application_.dmUpdateCommon;
-  engine.SetReportControl(application_.frmEndInstall->RichEditReport);
-  engine.Randomize();
-  LoadAppInfo();
-  LoadUpdateNotice();
-  BuildStepList();
-  // Last, so its answer changes nothing here: false means no keys (the run will find nothing to
-  // do) or failed checks (the program is already terminating), and neither needs a word more.
-  LoadUpdateKeys();
-}
-
-void TfrmMain::FormDestroy() {
-  Steps.reset();
-  History.reset();
-  UpdateKeys.reset();
-  InfoLines.reset();
-}
-
-void TfrmMain::TimerOneTimeTimer() {
-  // A tick already queued when the timer was stopped must not show the page twice.
-  if (FirstStepShown) return;
-  // The show handler is still reading the package (a box of its own is open), or it has ended the
-  // program: no page yet, or none at all.
-  if (showing_ || Ui().TerminationRequested()) return;
-  FirstStepShown = true;
-  TimerOneTime->stop();
-  application_.frmWelcome->SetTexts(RzLabelTitle->text().toStdString(), Description);
-  History->push_back(application_.frmWelcome.get());
-  ShowCurrentStep();
-}
-
 void TfrmMain::PanelCurrStepResize() {
-  if (TFrmStep* current = GetCurrentStep()) {
-    current->setGeometry(0, 0, PanelCurrStep->width(), PanelCurrStep->height());
-  }
+  if (current_ != nullptr) current_->setGeometry(0, 0, PanelCurrStep->width(), PanelCurrStep->height());
 }
 
 void TfrmMain::PanelImageResize() {
@@ -322,110 +270,49 @@ void TfrmMain::PanelImageResize() {
                   (PanelImage->height() - ImageStep->height()) / 2);
 }
 
-void TfrmMain::ActionListMainUpdate() {
-  if (actionsLocked_) return;
-  UpdateNavigation();
-}
-
-void TfrmMain::ActionBackExecute() {
-  if (!History->empty()) History->pop_back();
-  ShowCurrentStep();
-}
-
-void TfrmMain::ActionNextExecute() {
-  if (UpdateStarted) {
-    close();
-    return;
-  }
-  TFrmStep* current = GetCurrentStep();
-  if (current != nullptr) current->BeforeGoNext();
-  TFrmStep* next = GetNextStep(current);
-  if (next == nullptr) throw Error("Next step is missing.");
-  History->push_back(next);
-  ShowCurrentStep();
-  if (GetCurrentStep() == application_.frmEndInstall.get()) RunUpdate();
-}
-
-void TfrmMain::ActionAnnulerExecute() {
-  if (AskWarning("Voulez-vous annuler cette mise à jour")) close();
+void TfrmMain::Attach(WizardController& controller, TfrmWelcome& welcome, QtRichTextControl& report) {
+  controller_ = &controller;
+  welcome_ = &welcome;
+  report_ = &report;
+  SetButtons(controller.Buttons());
 }
 
 // ---------------------------------------------------------------------------------------------
-// Methods
+// The view
 
-void TfrmMain::LoadAppInfo() {
-  TdmUpdateCommon& engine = *application_.dmUpdateCommon;
-  if (engine.LoadResourceLines("AppInfo1.txt", *InfoLines) > 0) {
-    RzLabelTitle->setText(QString::fromStdString(InfoLines->front()));
-  }
-  if (engine.LoadResourceLines("AppInfo2.txt", *InfoLines) > 0) {
-    Description.clear();
-    for (const std::string& line : *InfoLines) Description += line + "\r\n";
-  }
+void TfrmMain::SetCaption(const std::string& caption) {
+  setWindowTitle(QString::fromStdString(caption));
 }
 
-void TfrmMain::LoadUpdateNotice() {
-  constexpr const char* kNotice = "UpdateInfo.txt";
-  if (application_.dmUpdateCommon->LoadResourceRichText(kNotice,
-                                                        *application_.frmDisplayFile->RichEditFile) == 0) {
-    // A plain box: the application title as caption and an OK button.
-    Ui().MessageBeep(MB_OK);
-    Ui().MessageBox(ApplicationTitle(), std::string("Cannot load resource file ") + kNotice,
-                    MessageKind::Plain, mbOK);
-  }
+void TfrmMain::SetTitle(const std::string& title) {
+  RzLabelTitle->setText(QString::fromStdString(title));
 }
 
-void TfrmMain::BuildStepList() {
-  TfrmDisplayFile& notice = *application_.frmDisplayFile;
-  TfrmEndInstall* report = application_.frmEndInstall.get();
-  Steps->clear();
-  Steps->push_back(application_.frmWelcome.get());
-  Steps->push_back(&notice);
-  if (notice.RichEditFile->LineCount() == 0) {
-    notice.RichEditFile->SetText("\r\nCette mise à jour comporte uniquement des corrections internes.");
-  }
-  std::vector<std::string> names;
-  application_.dmUpdateCommon->LoadResourceLines("Steps.txt", names);
-  for (const std::string& name : names) {
-    // Only pages can be steps: the window is no page of itself.
-    for (TFrmStep* page : TFrmStep::Instances()) {
-      if (!text::IEquals(page->objectName().toStdString(), name)) continue;
-      if (!Contains(*Steps, page)) Steps->push_back(page);
-      break;
-    }
-  }
-  if (!Contains(*Steps, report)) Steps->push_back(report);
+void TfrmMain::SetVersionText(const std::string& text) {
+  RzLabelVersion->setText(QString::fromStdString(text));
 }
 
-bool TfrmMain::LoadUpdateKeys() {
-  return kv::LoadUpdateKeys(*application_.dmUpdateCommon, application_.Products, *UpdateKeys);
+void TfrmMain::BringToFront() {
+  ForceForegroundWindow(QtUserInterface::HandleOf(this));
 }
 
-void TfrmMain::UpdateNavigation() {
-  if (TFrmStep* current = GetCurrentStep()) {
-    ActionBack->setEnabled(current != application_.frmWelcome.get() && !UpdateStarted);
-    ActionAnnuler->setEnabled(!UpdateStarted);
-    ActionNext->setEnabled(current->CanGoNext());
-    ActionNext->setText(current->GetNextCaption());
-  } else {
-    ButtonNext->setText(QString());
-    ActionBack->setEnabled(false);
-    ActionNext->setEnabled(false);
-  }
+void TfrmMain::SetWelcomeTexts(const std::string& title, const std::string& description) {
+  welcome_->SetTexts(title, description);
 }
 
-void TfrmMain::ShowCurrentStep() {
-  BusyCursor busy;
-  for (TFrmStep* page : *Steps) {
+void TfrmMain::ShowStep(WizardStep& step, const std::vector<WizardStep*>& steps) {
+  for (WizardStep* shown : steps) {
+    auto* page = dynamic_cast<TFrmStep*>(shown);
+    if (page == nullptr) continue;
     page->hide();
     page->setParent(nullptr);
   }
-  TFrmStep* current = GetCurrentStep();
-  if (current == nullptr) throw Error("Cannot get current step");
-  current->setParent(PanelCurrStep);
+  current_ = dynamic_cast<TFrmStep*>(&step);
+  if (current_ == nullptr) throw Error("Cannot get current step");
+  current_->setParent(PanelCurrStep);
   PanelCurrStepResize();
 
-  const QPixmap picture = current->GetBitmap();
+  const QPixmap picture = current_->GetBitmap();
   QPalette column = PanelImage->palette();
   if (picture.isNull()) {
     ImageStep->clear();
@@ -438,74 +325,30 @@ void TfrmMain::ShowCurrentStep() {
   }
   PanelImage->setPalette(column);
   PanelImageResize();
-
-  current->Init();
-  current->show();
+  current_->show();
 }
 
-TFrmStep* TfrmMain::GetNextStep(TFrmStep* step) {
-  const auto it = std::find(Steps->begin(), Steps->end(), step);
-  if (it == Steps->end()) return Steps->empty() ? nullptr : Steps->front();
-  const auto next = std::next(it);
-  return next == Steps->end() ? nullptr : *next;
-}
-
-TFrmStep* TfrmMain::GetCurrentStep() {
-  return !History || History->empty() ? nullptr : History->back();
-}
-
-void TfrmMain::ShowReportStep() {
-  History->push_back(application_.frmEndInstall.get());
-  ShowCurrentStep();
-  UpdateNavigation();
-}
-
-void TfrmMain::RunUpdate() {
-  UpdateStarted = true;
-  lastRun_ = RunResult{true, UpdateOutcome::NoOutcome, false};
-  TdmUpdateCommon& engine = *application_.dmUpdateCommon;
-  QtRichTextControl& report = *application_.frmEndInstall->RichEditReport;
-  try {
-    for (const std::string& key : *UpdateKeys) {
-      CurrentProductCode = ProductKeyToCode(key);
-      if (CurrentProductCode == pcNone) continue;
-      engine.ProductCode = CurrentProductCode;
-      const win::FileTime now = win::FileTimeToLocalFileTime(win::GetSystemTimeAsFileTime());
-      engine.ReportLine(ReportHeaderText(RzLabelTitle->text().toStdString(), now), kReportHeadingSize);
-      {
-        // Unlocked however the updater ends; the action update then keeps only Next ("Quitter").
-        struct Lock {
-          TfrmMain& window;
-          explicit Lock(TfrmMain& w) : window(w) { window.SetActionsLocked(true); }
-          ~Lock() { window.SetActionsLocked(false); }
-        } lock(*this);
-        // Lets the report page and the header be painted before the updater takes over.
-        Delay(100);
-        if (const Updater* updater = application_.Updaters.Find(CurrentProductCode)) {
-          lastRun_.outcome = (*updater)(engine, CurrentProductCode);
-        }
-      }
-      ActionListMainUpdate();
-      break;
-    }
-    ShowReportStep();
-    if (const auto line = OutcomeText(lastRun_.outcome)) engine.ReportLine(*line, kReportHeadingSize);
-    report.ScrollToEnd();
-    if (report.CanFocus()) report.SetFocus();
-  } catch (const SilentAbort& error) {
-    // Its box has been shown already.
-    lastRun_.errorEscaped = true;
-    engine.ReportLine(EscapedErrorText(error.what()));
-  } catch (const std::exception& error) {
-    lastRun_.errorEscaped = true;
-    ShowError(error.what());
-    engine.ReportLine(EscapedErrorText(error.what()));
-  } catch (...) {
-    const std::string message = "Erreur inattendue";
-    lastRun_.errorEscaped = true;
-    ShowError(message);
-    engine.ReportLine(EscapedErrorText(message));
+void TfrmMain::SetButtons(const WizardButtons& buttons) {
+  const struct {
+    QAction* action;
+    const WizardButton& state;
+  } actions[] = {{ActionBack, buttons.back}, {ActionNext, buttons.next}, {ActionAnnuler, buttons.cancel}};
+  for (const auto& a : actions) {
+    a.action->setText(QString::fromStdString(a.state.caption));
+    a.action->setEnabled(a.state.enabled);
   }
+}
+
+void TfrmMain::StopFirstStepTimer() {
+  TimerOneTime->stop();
+}
+
+void TfrmMain::ScrollReportToEnd() {
+  report_->ScrollToEnd();
+}
+
+void TfrmMain::CloseWindow() {
+  close();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -514,12 +357,12 @@ void TfrmMain::RunUpdate() {
 void TfrmMain::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   // A window coming back from the task bar is not the window being shown.
-  if (!event->spontaneous()) Dispatch([this] { FormShow(); });
+  if (!event->spontaneous() && controller_ != nullptr) controller_->Shown();
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
   // The window stays while an updater works; afterwards, and before the run, it closes unasked.
-  if (actionsLocked_) {
+  if (controller_ != nullptr && !controller_->CanClose()) {
     event->ignore();
     return;
   }
@@ -532,17 +375,6 @@ void TfrmMain::resizeEvent(QResizeEvent* event) {
 }
 
 // ---------------------------------------------------------------------------------------------
-
-void TfrmMain::Dispatch(const std::function<void()>& handler) {
-  try {
-    handler();
-  } catch (const std::exception& error) {
-    ShowException(error);
-  } catch (...) {
-    ShowException(Error("Erreur inattendue"));
-  }
-  ActionListMainUpdate();
-}
 
 void TfrmMain::AlignControls() {
   const int w = width();
@@ -564,13 +396,6 @@ void TfrmMain::AnchorButtons() {
   for (const ButtonAnchor& anchor : anchors_) {
     anchor.button->move(PanelButtons->width() - anchor.right, PanelButtons->height() - anchor.bottom);
   }
-}
-
-void TfrmMain::SetActionsLocked(bool locked) {
-  actionsLocked_ = locked;
-  ActionBack->setEnabled(!locked);
-  ActionNext->setEnabled(!locked);
-  ActionAnnuler->setEnabled(!locked);
 }
 
 }  // namespace kv

@@ -5,7 +5,7 @@
 #include <QColor>
 #include <string>
 
-#include "app/frmBaseStepUnit.h"
+#include "app/qt/frmBaseStepUnit.h"
 
 class QLabel;
 class QTimer;
@@ -26,7 +26,6 @@ class TfrmWelcome : public TFrmStep {
 
   explicit TfrmWelcome(QWidget* parent = nullptr);
 
-  bool CanGoNext() override { return true; }
   // The title (empty: "?") and the description, as the package gives them.
   void SetTexts(const std::string& title, const std::string& description);
 

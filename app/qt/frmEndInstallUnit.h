@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/frmBaseStepUnit.h"
+#include "app/qt/frmBaseStepUnit.h"
 
 class QFrame;
 class QLabel;
@@ -50,8 +50,7 @@ class TfrmEndInstall : public TFrmStep {
 
   explicit TfrmEndInstall(QWidget* parent = nullptr);
 
-  bool CanGoNext() override { return true; }
-  QString GetNextCaption() override { return QStringLiteral("Quitter"); }
+  std::string GetNextCaption() override { return kQuitCaption; }
   void Init() override;
 
   void FormCreate();

@@ -1,4 +1,4 @@
-#include "app/QtTimers.h"
+#include "app/qt/QtTimers.h"
 
 #include <QTimer>
 #include <algorithm>

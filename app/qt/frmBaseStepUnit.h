@@ -9,7 +9,9 @@
 #include <QPixmap>
 #include <QString>
 #include <QWidget>
-#include <vector>
+#include <string>
+
+#include "wizard/WizardStep.h"
 
 class QLabel;
 class QToolButton;
@@ -36,7 +38,7 @@ struct PrintBar {
 };
 PrintBar MakePrintBar(QWidget* page, int headingPixels);
 
-class TFrmStep : public QWidget {
+class TFrmStep : public QWidget, public WizardStep {
   Q_OBJECT
 
  public:
@@ -49,18 +51,10 @@ class TFrmStep : public QWidget {
   explicit TFrmStep(QWidget* parent = nullptr);
   ~TFrmStep() override;
 
-  // Each time the page is shown, before it becomes visible.
-  virtual void Init();
-  // Whether Next is enabled on this page.
-  virtual bool CanGoNext();
+  // The component name.
+  std::string StepName() const override;
   // The picture of the wizard's left column; a null pixmap for none.
   virtual QPixmap GetBitmap();
-  virtual QString GetNextCaption();
-  // When the user presses Next on this page, before the next page is looked up.
-  virtual void BeforeGoNext();
-
-  // Every page of the program, in creation order: the forms a package's step list may name.
-  static const std::vector<TFrmStep*>& Instances();
 
   QLabel* ImageCompany;
 

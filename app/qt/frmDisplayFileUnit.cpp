@@ -1,11 +1,11 @@
-#include "app/frmDisplayFileUnit.h"
+#include "app/qt/frmDisplayFileUnit.h"
 
 #include <QLabel>
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/QtRichTextControl.h"
-#include "app/frmEndInstallUnit.h"
+#include "app/qt/QtRichTextControl.h"
+#include "app/qt/frmEndInstallUnit.h"
 
 namespace kv {
 
