@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <system_error>
 
-#include "platform/Text.h"
+#include "formats/Text.h"
 #include "platform/Win32.h"
 #include "platform/host/Prefix.h"
 

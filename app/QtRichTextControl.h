@@ -8,8 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "formats/RtfReader.h"
 #include "platform/RichTextControl.h"
-#include "platform/RtfReader.h"
 
 class QPrinter;
 class QTextDocument;

@@ -4,8 +4,8 @@
 
 #include "app/WizardApplication.h"
 #include "app/frmBaseStepUnit.h"
+#include "formats/Text.h"
 #include "platform/Errors.h"
-#include "platform/Text.h"
 #include "platform/UserInterface.h"
 
 namespace kv {

@@ -24,10 +24,10 @@
 #include "app/frmWelcomeUnit.h"
 #include "engine/PreflightChecks.h"
 #include "engine/UpdateCommon.h"
+#include "formats/Text.h"
 #include "platform/Errors.h"
 #include "platform/FileUtils.h"
 #include "platform/Messages.h"
-#include "platform/Text.h"
 #include "platform/Win32.h"
 
 namespace kv {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/Text.h"
+#include "formats/Text.h"
 
 namespace kv {
 

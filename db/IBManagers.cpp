@@ -8,7 +8,7 @@
 
 #include "db/KorvaneLogon.h"
 #include "db/client/DatabaseError.h"
-#include "platform/Text.h"
+#include "formats/Text.h"
 #include "platform/UserInterface.h"
 
 namespace kv {
@@ -1270,7 +1270,7 @@ std::int32_t TTableManager::RecordCount() {
 std::string TTableManager::KeyName() {
   if (FKeyname.empty()) {
     CheckDatabase(8);
-    FKeyname = FDatabaseManager->GetPrimaryKeyIndexName(FTableName);
+    FKeyname = FDatabaseManager->GetPrimaryKeyIndexName(text::ToUpper(FTableName));
   }
   return FKeyname;
 }
@@ -1304,7 +1304,7 @@ std::string TTableManager::GetUserPrivileges(const std::string& UserName) {
   std::string privileges;
   FDatabaseManager->Nested([&] {
     query.SQL = {"SELECT RDB$PRIVILEGE FROM RDB$USER_PRIVILEGES WHERE", "RDB$USER = '" + UserName + "'",
-                 "AND RDB$RELATION_NAME = '" + FTableName + "'"};
+                 "AND RDB$RELATION_NAME = '" + text::ToUpper(FTableName) + "'"};
     for (query.Open(); !query.Eof(); query.Next()) privileges += text::Trim(query.Fields(0).AsString());
     query.Close();
   });
@@ -1385,6 +1385,11 @@ void TTableManager::ChangeVarCharFieldLength(const std::string& FieldName, std::
 
 void TTableManager::EnlargeStringField(const std::string& OldFieldName, const std::string& NewFieldName,
                                        std::int32_t NewSize) {
+  // The copy would go into the column itself, and the drop would take its values with it.
+  if (text::IEquals(OldFieldName, NewFieldName)) {
+    throw Error("EnlargeStringField: " + FTableName + " " + OldFieldName +
+                " : la nouvelle colonne doit porter un autre nom que l'ancienne.");
+  }
   if (!FindColumn(NewFieldName)) {
     ExecuteSQL("ALTER TABLE " + FTableName + " Add " + NewFieldName + " VARCHAR(" + std::to_string(NewSize) +
                ")");

@@ -689,7 +689,8 @@ bool TdmDBConnection::TestDbConnection(const std::string& DBIdentifier, const st
     throw;
   }
   EndBusyCursor();
-  if (ShowMsg) {
+  // A failed disk check has shown its own message and disconnected.
+  if (ShowMsg && ok) {
     ShowInformation("Connexion \"" + DBIdentifier + "\" OK." + kCRLF + FormatThousands(free / 1000000) +
                     " Mb");
   }

@@ -5,9 +5,9 @@
 
 #include "engine/LittleEndian.h"
 #include "engine/Package.h"
+#include "formats/PeImage.h"
+#include "formats/Text.h"
 #include "platform/MappedFile.h"
-#include "platform/PeImage.h"
-#include "platform/Text.h"
 
 namespace kv {
 

@@ -7,7 +7,7 @@
 
 #include "db/client/DatabaseError.h"
 #include "db/client/IscApi.h"
-#include "platform/Text.h"
+#include "formats/Text.h"
 #ifndef _WIN32
 #include "platform/host/Prefix.h"
 #endif

@@ -7,7 +7,7 @@
 #include "db/client/ClientLibrary.h"
 #include "db/client/DatabaseError.h"
 #include "db/client/IscApi.h"
-#include "platform/Text.h"
+#include "formats/Text.h"
 
 namespace kv::fb {
 

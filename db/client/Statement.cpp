@@ -7,7 +7,7 @@
 #include "db/client/DatabaseError.h"
 #include "db/client/IscApi.h"
 #include "db/client/Transaction.h"
-#include "platform/Text.h"
+#include "formats/Text.h"
 
 namespace kv::fb {
 

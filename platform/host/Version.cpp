@@ -1,14 +1,17 @@
 // GetFileVersionInfo on the host: files are read by the portable PE reader, through the prefix.
+#include <filesystem>
+#include <optional>
 #include <string>
 
+#include "formats/PeImage.h"
+#include "formats/Text.h"
+#include "formats/VersionResource.h"
 #include "platform/MappedFile.h"
-#include "platform/PeImage.h"
-#include "platform/Text.h"
-#include "platform/VersionResource.h"
 #include "platform/Win32.h"
 #include "platform/host/Prefix.h"
 
 namespace kv::host {
+namespace {
 
 std::optional<win::VersionResource> ReadFileVersionResource(const std::filesystem::path& hostPath) {
   std::uint32_t error = 0;
@@ -56,6 +59,7 @@ win::VersionResource BuiltVersionResource() {
   return version;
 }
 
+}  // namespace
 }  // namespace kv::host
 
 namespace kv::win {

@@ -23,7 +23,7 @@
 #include "app/frmWelcomeUnit.h"
 #include "engine/Package.h"
 #include "engine/UpdateCommon.h"
-#include "platform/Text.h"
+#include "formats/Text.h"
 #include "platform/UserInterface.h"
 #include "products/ProductCatalog.h"
 #include "tests/support/TempPrefix.h"

@@ -13,8 +13,8 @@
 #include <sstream>
 
 #include "engine/Package.h"
-#include "platform/PeWriter.h"
-#include "platform/Text.h"
+#include "formats/PeWriter.h"
+#include "formats/Text.h"
 #include "tests/app/AppTestSupport.h"
 
 namespace kv::test {
@@ -60,7 +60,8 @@ QString WritePackageFile(const QTemporaryDir& folder, const PackageTexts& texts)
   add("APPINFO2.TXT", text::Utf8ToCp1252(texts.description));
   add("UPDATEINFO.TXT", texts.notice);
   const QString path = folder.filePath("package.exe");
-  writer.WriteFile(path.toStdString());
+  std::ofstream out(path.toStdString(), std::ios::binary);
+  writer.Write(out);
   return path;
 }
 

@@ -16,9 +16,9 @@
 #include <functional>
 
 #include "app/InstanceGuard.h"
+#include "formats/RtfReader.h"
 #include "platform/FileUtils.h"
 #include "platform/Messages.h"
-#include "platform/RtfReader.h"
 #include "platform/host/Prefix.h"
 #include "tests/app/AppTestSupport.h"
 

@@ -236,23 +236,28 @@ TEST_F(ConnectionModuleTest, GetServerInfoAnswersUnknownForOtherConnectionKinds)
 
 // --- The database's identity ----------------------------------------------------------------------
 
+// An older database is refused as firmly as a newer one: a module that writes into a schema it
+// does not know is the dangerous direction.
 TEST_F(ConnectionModuleTest, ADatabaseOfAnotherVersionIsRefusedWhileConnectAnyVersionAttaches) {
-  db_.reset();
-  db_ = std::make_unique<ProductDatabase>(prefix_, kPath, kIdentifier, 3);
-  auto module = NewModule();
-  EXPECT_EQ(
-      ErrorOf([&] { module->ConnectAsKorvane(); }),
-      "La base de données n'est pas compatible avec le programme!\r\n\r\nDatabase : TS_Test\r\nVersion : 3");
-  EXPECT_FALSE(module->Connected());
-  EXPECT_TRUE(ui_.Boxes().empty());
+  for (const std::int32_t version : {1, 3}) {
+    SCOPED_TRACE(version);
+    db_.reset();
+    db_ = std::make_unique<ProductDatabase>(prefix_, kPath, kIdentifier, version);
+    auto module = NewModule();
+    EXPECT_EQ(ErrorOf([&] { module->ConnectAsKorvane(); }),
+              "La base de données n'est pas compatible avec le programme!\r\n\r\nDatabase : TS_Test\r\nVersion : " +
+                  std::to_string(version));
+    EXPECT_FALSE(module->Connected());
+    EXPECT_TRUE(ui_.Boxes().empty());
 
-  module->ConnectAnyVersion();
-  EXPECT_TRUE(module->Connected());
-  EXPECT_EQ(module->DatabaseManager->UserName(), "KORVANE");
-  EXPECT_EQ(Users(*module), std::vector<std::string>{"user1 (PC07) - Updater"});
-  // The check is back for the next connection.
-  EXPECT_EQ(ErrorOf([&] { module->Connect(); }).rfind("La base de données n'est pas compatible", 0), 0u);
-  EXPECT_FALSE(module->Connected());
+    module->ConnectAnyVersion();
+    EXPECT_TRUE(module->Connected());
+    EXPECT_EQ(module->DatabaseManager->UserName(), "KORVANE");
+    EXPECT_EQ(Users(*module), std::vector<std::string>{"user1 (PC07) - Updater"});
+    // The check is back for the next connection.
+    EXPECT_EQ(ErrorOf([&] { module->Connect(); }).rfind("La base de données n'est pas compatible", 0), 0u);
+    EXPECT_FALSE(module->Connected());
+  }
 }
 
 TEST_F(ConnectionModuleTest, ADatabaseOfAnotherKindIsRefused) {
@@ -768,6 +773,29 @@ TEST_F(TransactionTest, AFourthCommitFailsTheAssertion) {
   EXPECT_EQ(Rows(), 1);
 }
 
+// The server refuses the commit of the outermost level (here a database trigger raises): the
+// caller's rollback ends the transaction on the server too, and the module goes on.
+TEST_F(TransactionTest, ACommitRefusedAtTheOutermostLevelIsRolledBackAndTheNextUnitRuns) {
+  Exec("CREATE EXCEPTION COMMIT_REFUSED 'commit refused'");
+  Exec("CREATE TRIGGER REFUSE_COMMIT ON TRANSACTION COMMIT AS BEGIN "
+       "IF (EXISTS(SELECT * FROM T WHERE N = 13)) THEN EXCEPTION COMMIT_REFUSED; END");
+  const std::string error = ErrorOf([&] { Exec("INSERT INTO T VALUES (13)"); });
+  EXPECT_NE(error.find("commit refused"), std::string::npos) << error;
+  EXPECT_FALSE(module_->InTransaction());
+  EXPECT_EQ(module_->TransactionState(), "0");
+  EXPECT_EQ(Rows(), 0);
+  // The next unit of work is the attachment's only transaction on the server.
+  module_->DoStartTransaction(false);
+  module_->GeneralQuery->SQL = {
+      "SELECT COUNT(*) FROM MON$TRANSACTIONS WHERE MON$ATTACHMENT_ID = CURRENT_CONNECTION"};
+  module_->GeneralQuery->Open();
+  EXPECT_EQ(module_->GeneralQuery->Fields(0).AsInteger(), 1);
+  module_->GeneralQuery->Close();
+  module_->DoCommit();
+  Exec("INSERT INTO T VALUES (1)");
+  EXPECT_EQ(Rows(), 1);
+}
+
 TEST_F(TransactionTest, AReadOnlyTransactionRefusesWritesAndIsNotKeptForTheNext) {
   EXPECT_TRUE(module_->DoStartReadOnlyTransaction(false));
   EXPECT_EQ(module_->GlobalTransaction->Params, (std::vector<std::string>{"concurrency", "nowait", "read"}));
@@ -1008,6 +1036,15 @@ TEST_F(ConnectionModuleTest, TestDbConnectionReportsTheFreeSpaceInTheUsersGroupi
   EXPECT_EQ(ui_.Boxes().back().text, "Connexion \"TS_Test\" OK.\r\n999 Mb");
   EXPECT_TRUE(TdmDBConnection::TestDbConnection(kIdentifier, kPath, kVersion, false));
   EXPECT_EQ(ui_.Boxes().size(), 2u);
+}
+
+TEST_F(ConnectionModuleTest, TestDbConnectionShowsNoSuccessWhenItsDiskCheckFailed) {
+  SetFreeSpace(40000000);
+  EXPECT_FALSE(TdmDBConnection::TestDbConnection(kIdentifier, kPath, kVersion, true));
+  ASSERT_EQ(ui_.Boxes().size(), 1u);
+  EXPECT_EQ(ui_.Boxes()[0].kind, MessageKind::Error);
+  EXPECT_EQ(ui_.Boxes()[0].text, kNoSpace + "40 Mb");
+  EXPECT_EQ(BusyCursorDepth(), 0);
 }
 
 TEST_F(ConnectionModuleTest, TestDbConnectionConnectsAsThePublicReaderWriter) {

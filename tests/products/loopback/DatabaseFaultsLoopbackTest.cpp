@@ -21,7 +21,7 @@
 
 #include "db/client/CallWatchdog.h"
 #include "db/dmDBConnectionUnit.h"
-#include "platform/Text.h"
+#include "formats/Text.h"
 #include "products/dmStructurePrintingUnit.h"
 #include "tests/support/Isql.h"
 #include "tests/support/LoopbackServer.h"

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/Text.h"
+#include "formats/Text.h"
 
 namespace kv {
 namespace {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/RtfReader.h"
+#include "formats/RtfReader.h"
 
 namespace kv::rtf {
 namespace {

@@ -4,13 +4,12 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <iosfwd>
 #include <span>
 #include <variant>
 #include <vector>
 
-#include "platform/PeImage.h"
+#include "formats/PeImage.h"
 
 namespace kv {
 
@@ -37,7 +36,6 @@ class PeWriter {
   // Each throws kv::Error when two resources have the same type, name or id (names without regard
   // to case) and language, when the image would be too large for a PE file, or when output fails.
   void Write(std::ostream& out) const;
-  void WriteFile(const std::filesystem::path& path) const;
   std::vector<std::uint8_t> Build() const;
 
  private:

@@ -1,8 +1,8 @@
-#include "platform/VersionResource.h"
+#include "formats/VersionResource.h"
 
 #include <charconv>
 
-#include "platform/Text.h"
+#include "formats/Text.h"
 
 namespace kv::win {
 

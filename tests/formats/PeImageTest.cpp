@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/PeImage.h"
-#include "platform/PeWriter.h"
-#include "platform/VersionResource.h"
+#include "formats/PeImage.h"
+#include "formats/PeWriter.h"
+#include "formats/VersionResource.h"
 #include "tests/support/PeFixtures.h"
 
 namespace kv {

@@ -1,22 +1,19 @@
 // The version resource: round trips through the PE writer and reader, damage, the Windows-like
-// query, GetFileVersionInfo through the prefix, and a Windows DLL that Debian ships.
+// query, and a Windows DLL that Debian ships.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <random>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "formats/PeImage.h"
+#include "formats/PeWriter.h"
+#include "formats/Text.h"
+#include "formats/VersionResource.h"
 #include "platform/MappedFile.h"
-#include "platform/PeImage.h"
-#include "platform/PeWriter.h"
-#include "platform/Text.h"
-#include "platform/VersionResource.h"
-#include "platform/Win32.h"
 #include "tests/support/PackageFixtures.h"
-#include "tests/support/TempPrefix.h"
+#include "tests/support/PeFixtures.h"
 
 namespace kv {
 namespace {
@@ -24,20 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 using win::VersionResource;
 using win::VersionStrings;
-
-void ExpectSameVersion(const VersionResource& actual, const VersionResource& expected) {
-  EXPECT_EQ(actual.hasFixedInfo, expected.hasFixedInfo);
-  EXPECT_EQ(actual.fileVersionMS, expected.fileVersionMS);
-  EXPECT_EQ(actual.fileVersionLS, expected.fileVersionLS);
-  EXPECT_EQ(actual.productVersionMS, expected.productVersionMS);
-  EXPECT_EQ(actual.productVersionLS, expected.productVersionLS);
-  EXPECT_EQ(actual.translations, expected.translations);
-  ASSERT_EQ(actual.stringTables.size(), expected.stringTables.size());
-  for (std::size_t i = 0; i < expected.stringTables.size(); ++i) {
-    EXPECT_EQ(actual.stringTables[i].translation, expected.stringTables[i].translation);
-    EXPECT_EQ(actual.stringTables[i].values, expected.stringTables[i].values);
-  }
-}
 
 struct RoundTrip {
   const char* name;
@@ -107,7 +90,7 @@ TEST_P(VersionRoundTrip, ThroughTheWriterAndTheReader) {
   const PeImage image(bytes);
   const auto read = win::ReadVersionResource(image);
   ASSERT_TRUE(read);
-  ExpectSameVersion(*read, original);
+  test::ExpectSameVersion(*read, original);
   // Every value answers its query, the key and the table key in another case.
   for (const VersionStrings& table : original.stringTables) {
     for (const auto& [key, value] : table.values) {
@@ -219,7 +202,7 @@ const VersionDamage kVersionDamages[] = {
        b.resize(b.size() + 8, 0);
        Set16(b, 0, static_cast<std::uint32_t>(b.size()));
      },
-     nullptr, [](const VersionResource& v) { ExpectSameVersion(v, DamageSample()); }},
+     nullptr, [](const VersionResource& v) { test::ExpectSameVersion(v, DamageSample()); }},
     {"FixedInfoWithoutSignature", [](auto& b) { b[BlockOf(b, u"VS_VERSION_INFO") + 40] ^= 0xFF; }, nullptr,
      [](const VersionResource& v) {
        EXPECT_FALSE(v.hasFixedInfo);
@@ -276,110 +259,6 @@ TEST(VersionFuzz, RandomDamageGivesAResultOrPeFormatError) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// GetFileVersionInfo through the prefix
-
-class FileVersionInfo : public ::testing::Test {
- protected:
-  void Place(const std::string& windowsPath, const PeWriter& writer) {
-    const fs::path host = prefix_.Host(windowsPath);
-    fs::create_directories(host.parent_path());
-    writer.WriteFile(host);
-  }
-  void PlaceVersion(const std::string& windowsPath, const std::string& fileVersion) {
-    VersionResource v = With(Fixed(0x00060003, 0x00001092, 0x00060003, 0), {0x04E4040C},
-                             {{"040C04E4", {{"FileVersion", fileVersion}}}});
-    PeWriter w;
-    w.Add(win::RT_VERSION, win::VS_VERSION_INFO, 0x040C, win::BuildVersionResource(v));
-    Place(windowsPath, w);
-  }
-  test::TempPrefix prefix_;
-};
-
-TEST_F(FileVersionInfo, BareNamesAreFoundByTheLibrarySearch) {
-  PlaceVersion("C:\\Windows\\System32\\gds32.dll", "WI-V6.3.0.4290");
-  for (const char* name : {"gds32.dll", "GDS32.DLL"}) {
-    const auto v = win::GetFileVersionInfo(name);
-    ASSERT_TRUE(v) << name;
-    EXPECT_EQ(v->QueryString("040C04E4", "FileVersion"), "WI-V6.3.0.4290");
-    EXPECT_EQ(win::FormatVersionNumbers(v->fileVersionMS, v->fileVersionLS), "6.3.0.4242");
-  }
-}
-
-TEST_F(FileVersionInfo, WindowsPathsAreMappedWithoutRegardToCase) {
-  PlaceVersion("C:\\WKorvane\\Adresses\\Programs\\TSAdresses2.dll", "2.1.0.5");
-  const auto v = win::GetFileVersionInfo("c:\\wkorvane\\ADRESSES\\programs\\tsadresses2.DLL");
-  ASSERT_TRUE(v);
-  EXPECT_EQ(v->QueryString("040c04e4", "fileversion"), "2.1.0.5");
-}
-
-TEST_F(FileVersionInfo, FailuresSetTheLastErrorAsWindowsDoes) {
-  prefix_.WriteFile("C:\\Data\\notes.txt", "not an image at all");
-  PeWriter noVersion;
-  noVersion.Add(win::RT_RCDATA, "UPDATES.TXT", 0, {'x'});
-  Place("C:\\Data\\plain.dll", noVersion);
-  PeWriter damaged;
-  damaged.Add(win::RT_VERSION, 1u, 0, {0xFF, 0xFF, 0, 0, 0, 0});
-  Place("C:\\Data\\damaged.dll", damaged);
-  prefix_.WriteFile("C:\\Data\\empty.dll", "");
-
-  const std::pair<const char*, win::DWORD> cases[] = {
-      {"C:\\Data\\missing.dll", win::ERROR_FILE_NOT_FOUND},
-      {"C:\\Nowhere\\missing.dll", win::ERROR_FILE_NOT_FOUND},
-      {"missing-library.dll", win::ERROR_FILE_NOT_FOUND},
-      {"C:\\Data\\notes.txt", win::ERROR_RESOURCE_DATA_NOT_FOUND},
-      {"C:\\Data\\empty.dll", win::ERROR_RESOURCE_DATA_NOT_FOUND},
-      {"C:\\Data\\damaged.dll", win::ERROR_RESOURCE_DATA_NOT_FOUND},
-      {"C:\\Data\\plain.dll", win::ERROR_RESOURCE_TYPE_NOT_FOUND},
-  };
-  for (const auto& [path, error] : cases) {
-    win::SetLastError(0);
-    EXPECT_FALSE(win::GetFileVersionInfo(path)) << path;
-    EXPECT_EQ(win::GetLastError(), error) << path;
-  }
-}
-
-// The version of this project, as CMake has it.
-std::string ProjectVersion() {
-  std::ifstream in(KV_SOURCE_DIR "/CMakeLists.txt");
-  std::stringstream s;
-  s << in.rdbuf();
-  std::smatch m;
-  const std::string text = s.str();
-  if (!std::regex_search(text, m, std::regex(R"(project\([^)]*VERSION ([0-9.]+))"))) return "?";
-  std::string version = m[1];
-  for (auto dots = std::count(version.begin(), version.end(), '.'); dots < 3; ++dots) version += ".0";
-  return version;
-}
-
-TEST_F(FileVersionInfo, TheProgramItselfAnswersTheVersionItWasBuiltWith) {
-  const std::string self = win::GetModuleFileName();
-  ASSERT_FALSE(self.empty());
-  for (const std::string& path : {std::string(), self, text::ToUpper(self)}) {
-    const auto v = win::GetFileVersionInfo(path);
-    ASSERT_TRUE(v) << path;
-    ASSERT_TRUE(v->hasFixedInfo);
-    const std::string version = ProjectVersion();
-    EXPECT_EQ(win::FormatVersionNumbers(v->fileVersionMS, v->fileVersionLS), version);
-    EXPECT_EQ(win::FormatVersionNumbers(v->productVersionMS, v->productVersionLS), version);
-    EXPECT_EQ(v->translations, std::vector<std::uint32_t>{0x04E4040C});
-    const std::pair<const char*, std::string> expected[] = {
-        {"CompanyName", "KORVANE S.A."},
-        {"FileDescription", "Assistant de mise à jour Korvane"},
-        {"FileVersion", version},
-        {"InternalName", "korvane-update"},
-        {"OriginalFileName", "korvane-update.exe"},
-        {"ProductName", "Korvane"},
-        {"ProductVersion", version},
-        {"LegalCopyRight", "© KORVANE S.A."},
-    };
-    for (const auto& [key, value] : expected) EXPECT_EQ(v->QueryString("040C04E4", key), value) << key;
-    EXPECT_EQ(v->QueryString("040C04E4", "Comments"), std::nullopt);
-    // Built this way, it can be written into a fixture and read back unchanged.
-    ExpectSameVersion(win::ParseVersionResource(win::BuildVersionResource(*v)), *v);
-  }
-}
-
-// ---------------------------------------------------------------------------------------------
 // A PE file this project did not write: zlib1.dll of Debian's libz-mingw-w64, compared with what
 // binutils' windres and dpkg say of it.
 
@@ -431,7 +310,7 @@ TEST_P(DebianZlibDll, ReadsAsWindresAndDpkgSay) {
   EXPECT_EQ(package.rfind(*fileVersion, 0), 0u) << package << " / " << *fileVersion;
 
   // What the builder makes of it reads back the same.
-  ExpectSameVersion(win::ParseVersionResource(win::BuildVersionResource(*version)), *version);
+  test::ExpectSameVersion(win::ParseVersionResource(win::BuildVersionResource(*version)), *version);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothFormats, DebianZlibDll,

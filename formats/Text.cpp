@@ -1,4 +1,4 @@
-#include "platform/Text.h"
+#include "formats/Text.h"
 
 #include <array>
 

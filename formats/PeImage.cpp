@@ -1,9 +1,9 @@
-#include "platform/PeImage.h"
+#include "formats/PeImage.h"
 
 #include <algorithm>
 #include <set>
 
-#include "platform/Text.h"
+#include "formats/Text.h"
 
 namespace kv {
 

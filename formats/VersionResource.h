@@ -1,9 +1,8 @@
-// The version resource (VS_VERSIONINFO) of PE files: parsed from and built into its binary form,
-// and read from files of the host. The record itself, kv::win::VersionResource, is in Win32.h.
+// The version resource (VS_VERSIONINFO) of PE images: its record, parsed from and built into its
+// binary form.
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
@@ -11,14 +10,32 @@
 #include <utility>
 #include <vector>
 
-#include "platform/PeImage.h"
-#include "platform/Win32.h"
+#include "formats/PeImage.h"
 
 namespace kv::win {
 
 // The id under which resource compilers store the version resource.
 inline constexpr std::uint16_t VS_VERSION_INFO = 1;
 inline constexpr std::uint32_t VS_FFI_SIGNATURE = 0xFEEF04BD;
+
+struct VersionStrings {
+  std::string translation;  // "040C04E4": language then code page, upper-case hexadecimal
+  std::vector<std::pair<std::string, std::string>> values;
+};
+
+// What a VS_VERSIONINFO resource holds.
+struct VersionResource {
+  bool hasFixedInfo = false;
+  std::uint32_t fileVersionMS = 0;
+  std::uint32_t fileVersionLS = 0;
+  std::uint32_t productVersionMS = 0;
+  std::uint32_t productVersionLS = 0;
+  std::vector<std::uint32_t> translations;  // each: language in the low 16 bits, code page high
+  std::vector<VersionStrings> stringTables;
+
+  // VerQueryValue of "\StringFileInfo\<translation>\<key>" (translation compared without case).
+  std::optional<std::string> QueryString(const std::string& translation, const std::string& key) const;
+};
 
 // Throws PeFormatError when the block is damaged: lengths past their parent, keys without end,
 // values past their block.
@@ -40,14 +57,3 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> ParseVersionNumbers(std::
 std::string FormatVersionNumbers(std::uint32_t mostSignificant, std::uint32_t leastSignificant);
 
 }  // namespace kv::win
-
-namespace kv::host {
-
-// The version resource of a host file. nullopt with the thread's last error set: ERROR_FILE_NOT_FOUND
-// (or the error of the failed open), ERROR_RESOURCE_DATA_NOT_FOUND for a file that is not a sound
-// PE image, ERROR_RESOURCE_TYPE_NOT_FOUND for an image without version resource.
-std::optional<win::VersionResource> ReadFileVersionResource(const std::filesystem::path& hostPath);
-// The version resource the running program was built with.
-win::VersionResource BuiltVersionResource();
-
-}  // namespace kv::host

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "formats/PeImage.h"
+#include "formats/PeWriter.h"
+#include "formats/Text.h"
+#include "formats/VersionResource.h"
 #include "platform/MappedFile.h"
-#include "platform/PeImage.h"
-#include "platform/PeWriter.h"
-#include "platform/Text.h"
-#include "platform/VersionResource.h"
 #include "tests/support/PackageFixtures.h"
 #include "tests/support/PeFixtures.h"
 #include "tests/support/TempPrefix.h"
@@ -201,7 +201,7 @@ TEST_P(PeWriterBinutils, ObjdumpAndWindresReadTheImage) {
   w.Add(win::RT_RCDATA, 42u, 0, Bytes("id"));
   w.Add(win::RT_VERSION, win::VS_VERSION_INFO, 0x040C, win::BuildVersionResource(FixtureVersion()));
   const fs::path file = dir_.Path() / "fixture.dll";
-  w.WriteFile(file);
+  test::WritePe(w, file);
 
   const ToolResult dump = Tool({"x86_64-w64-mingw32-objdump", "-x", file.string()});
   ASSERT_EQ(dump.status, 0) << dump.out;
@@ -252,7 +252,7 @@ TEST(PeWriterLarge, AResourceOfHundredsOfMegabytesIsStreamedFromAMapping) {
   w.Add(win::RT_RCDATA, "SMALL", 0, Bytes("small"));
   w.AddView(win::RT_RCDATA, "BIG.BIN", 0, big.Bytes());
   const fs::path out = dir.Path() / "big.dll";
-  w.WriteFile(out);
+  test::WritePe(w, out);
   EXPECT_EQ(fs::file_size(out), w.ImageSize());
 
   const MappedFile written(out);
@@ -270,34 +270,8 @@ TEST(PeWriterLarge, AResourceOfHundredsOfMegabytesIsStreamedFromAMapping) {
 }
 
 TEST(PeWriterFiles, AnUnwritableTargetRaisesAnError) {
-  EXPECT_THROW(PeWriter().WriteFile("/nonexistent-folder/x.dll"), Error);
-}
-
-TEST(MappedFiles, MapsFilesAndReportsWindowsErrors) {
-  test::TempDir dir;
-  const fs::path empty = dir.Path() / "empty";
-  std::ofstream(empty).close();
-  const MappedFile none(empty);
-  EXPECT_TRUE(none.Empty());
-  EXPECT_EQ(none.Bytes().size(), 0u);
-
-  std::ofstream(dir.Path() / "f") << "content";
-  MappedFile f(dir.Path() / "f");
-  EXPECT_EQ(std::string(f.Bytes().begin(), f.Bytes().end()), "content");
-  MappedFile moved = std::move(f);
-  EXPECT_EQ(moved.Size(), 7u);
-  EXPECT_TRUE(f.Empty());
-
-  std::uint32_t error = 0;
-  EXPECT_FALSE(MappedFile::TryOpen(dir.Path() / "missing", error));
-  EXPECT_EQ(error, win::ERROR_FILE_NOT_FOUND);
-  try {
-    MappedFile folder(dir.Path());
-    FAIL() << "a folder was mapped";
-  } catch (const SystemError& e) {
-    EXPECT_NE(e.code(), 0u);
-    EXPECT_NE(std::string(e.what()).find(dir.Path().string()), std::string::npos) << e.what();
-  }
+  std::ofstream unopened("/nonexistent-folder/x.dll", std::ios::binary);
+  EXPECT_THROW(PeWriter().Write(unopened), Error);
 }
 
 }  // namespace

@@ -1,14 +1,12 @@
-#include "platform/PeWriter.h"
+#include "formats/PeWriter.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <ostream>
 #include <string>
 #include <tuple>
 
-#include "platform/Text.h"
+#include "formats/Text.h"
 
 namespace kv {
 
@@ -321,17 +319,6 @@ void PeWriter::Write(std::ostream& out) const {
   });
   out.flush();
   if (!out) throw Error("Échec de l'écriture de l'image PE");
-}
-
-void PeWriter::WriteFile(const std::filesystem::path& path) const {
-  const Layout layout = Plan();
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw Error("Impossible de créer le fichier " + path.string() + " : " + std::strerror(errno));
-  Emit(layout, [&](const std::uint8_t* p, std::uint64_t n) {
-    out.write(reinterpret_cast<const char*>(p), static_cast<std::streamsize>(n));
-  });
-  out.close();
-  if (!out) throw Error("Échec de l'écriture du fichier " + path.string());
 }
 
 std::vector<std::uint8_t> PeWriter::Build() const {

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/Errors.h"
+#include "formats/Error.h"
 
 namespace kv {
 
