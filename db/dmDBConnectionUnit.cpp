@@ -453,6 +453,9 @@ void TdmDBConnection::ClearAllConnections() {
   }
   FWasConnected = false;
   SetDepth(0);
+  // The next attachment's server decides again whether it knows a lock time-out.
+  GlobalTransaction->LockTimeout = 0;
+  DatabaseManager->SetLockTimeout(0);
 }
 
 int TdmDBConnection::GetConnectionCount() {
