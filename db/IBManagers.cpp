@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "db/KorvaneLogon.h"
+#include "db/client/DatabaseError.h"
 #include "formats/Text.h"
 #include "platform/UserInterface.h"
 
@@ -198,6 +199,10 @@ TDatabaseManager::~TDatabaseManager() {
   // takes the transaction made for it along).
   while (!FDatasetList.empty()) delete FDatasetList.front();
   FTransactionList.clear();
+}
+
+void TDatabaseManager::SetLockTimeout(int Seconds) {
+  FTransaction2->LockTimeout = Seconds;
 }
 
 void TDatabaseManager::SetDatabase(TIBDatabase* Value) {
@@ -594,7 +599,9 @@ void TDatabaseManager::SetDBVersion(std::int32_t dbv) {
 // --- Connected users -----------------------------------------------------------------------
 
 std::string TDatabaseManager::UserKey(const std::string& UserStr) {
-  return FirstCharacters(UserStr, kUserKeyLength);
+  // Folded to what the column's ISO 8859-1 can hold ("Ł" and an emoji become "?"): the same name
+  // always gives the same key, and no name is refused before it reaches the server.
+  return text::Latin1ToUtf8(text::Utf8ToLatin1(FirstCharacters(UserStr, kUserKeyLength)));
 }
 
 void TDatabaseManager::WithAttempts(const std::function<void()>& Attempt) {
@@ -603,8 +610,12 @@ void TDatabaseManager::WithAttempts(const std::function<void()>& Attempt) {
     try {
       Attempt();
       return;
+    } catch (const DatabaseError& error) {
+      // Another program's conflict or a lost server costs one attempt. A failure that never reached
+      // the client library (no attachment, a refused parameter) would only come back: no retry.
+      if (error.EngineCode() == 0) return;
     } catch (...) {
-      // Another program's conflict or a lost server costs one attempt.
+      return;
     }
   }
 }

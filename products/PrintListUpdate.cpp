@@ -253,13 +253,18 @@ bool ConnectCompanyDatabase(TdmUpdateCommon& engine, const std::string& Company)
   TdmDBConnection* connection = DBConnectionOf(engine);
   // Without a store nothing could be written: no company is opened.
   if (connection == nullptr || StructurePrintingOf(engine) == nullptr) return false;
-  if (connection->Connected()) return true;
   const auto kind = std::find_if(std::begin(kCompanyDatabases), std::end(kCompanyDatabases),
                                  [&](const CompanyDatabaseKind& k) { return k.code == engine.ProductCode; });
   if (kind == std::end(kCompanyDatabases)) return false;
   const std::string company = Company.empty() ? kDefaultCompany : Company;
   const std::string databaseName = GetProductDatabaseName(ProductKeyName(engine.ProductCode), company, true);
   if (databaseName.empty()) return false;
+  // An attachment still open is kept only when it is this company's own database: the lists of one
+  // company must never be written into another's. Any other is closed by SetParams below.
+  if (connection->Connected() && connection->DatabaseManager->ConnectionString() == databaseName &&
+      connection->DatabaseManager->DBIdentifier() == kind->identifier &&
+      connection->DatabaseManager->DBVersion() == kind->version)
+    return true;
   BeginBusyCursor();
   try {
     connection->Init(kind->version, kind->identifier, "Base de données", "Updater");

@@ -22,6 +22,7 @@
 #include "products/PrintListUpdate.h"
 #include "products/ProductUpdaters.h"
 #include "products/dmStructurePrintingUnit.h"
+#include "tests/db/ManagerFixture.h"
 #include "tests/support/FirebirdRoot.h"
 #include "tests/support/Isql.h"
 #include "tests/support/PeFixtures.h"
@@ -378,6 +379,39 @@ TEST_F(PrintListUpdate, ACriticallyLowDiskClosesTheConnectionAndNoListIsWrittenT
   EXPECT_FALSE(Engine().DBConnection->Connected());
   host::Prefix::Current().SetIni("udf", "free_space_C", "100000000000");
   EXPECT_TRUE(ReadRows("C:\\Data\\SUD.FDB").empty());
+}
+
+TEST_F(PrintListUpdate, ACompanyWhoseFreeSpaceCheckFailsIsSkippedAndTheNextGetsItsOwnLists) {
+  Company("Alpha", "C:\\Data\\ALPHA.FDB");
+  Company("Beta", "C:\\Data\\BETA.FDB");
+  CompanyList("Alpha\r\nBeta\r\n");
+  // Attached, then refused by the free-space check ("Function unknown").
+  test::KorvaneAttachment("C:\\Data\\ALPHA.FDB").Run("DROP EXTERNAL FUNCTION GetFreeDiskSpace");
+  Add("PrintLists.txt", "Bons.lst\r\n");
+  Add("Bons.lst", Cp1252({"DES:F:Bons de Beta"}));
+
+  EXPECT_EQ(UpdatePrintLists(Engine(), ""), UpdateOutcome::CompletedWithWarnings);
+  EXPECT_EQ(Report(), (Lines{"", "Mise à jour de listes pour la société Alpha",
+                             "Echec de connexion a la société Alpha, mise à jour des listes non effectuée.",
+                             "", "Mise à jour de listes pour la société Beta",
+                             "Les paramètres pour l'impression : \"Bons de Beta\" ont été ajoutés."}));
+  EXPECT_TRUE(test::KorvaneAttachment("C:\\Data\\ALPHA.FDB").Column("SELECT pname FROM PRT_Params").empty())
+      << "Beta's list written into Alpha's database";
+  const std::vector<Row> beta = ReadRows("C:\\Data\\BETA.FDB");
+  ASSERT_EQ(beta.size(), 1u);
+  EXPECT_EQ(beta[0].pname, "bons");
+}
+
+TEST_F(PrintListUpdate, AnAttachmentLeftOpenOnAnotherCompanyIsNotTakenForThisOne) {
+  Company("Alpha", "C:\\Data\\ALPHA.FDB");
+  Company("Beta", "C:\\Data\\BETA.FDB");
+  TdmDBConnection& connection = *Engine().DBConnection;
+  ASSERT_TRUE(ConnectCompanyDatabase(Engine(), "Alpha"));
+  EXPECT_TRUE(ConnectCompanyDatabase(Engine(), "Alpha")) << "its own attachment is kept";
+  ASSERT_TRUE(ConnectCompanyDatabase(Engine(), "Beta"));
+  EXPECT_EQ(connection.DatabaseManager->ConnectionString(), "C:\\Data\\BETA.FDB");
+  EXPECT_TRUE(connection.Connected());
+  EXPECT_TRUE(DisconnectDatabase(Engine()));
 }
 
 TEST_F(PrintListUpdate, ProductsWithoutCompanyDatabasesAndUnregisteredCompaniesDoNotConnect) {
