@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -186,6 +187,17 @@ class TDatabaseManager : public TComponent {
   std::string FDBDescription;
   std::int32_t FActiveTransactionCount = 0;
 };
+
+template <typename Work>
+void TDatabaseManager::Nested(Work&& work) {
+  BeginNestedWork();
+  try {
+    work();
+  } catch (const std::exception& E) {
+    AbortNestedWork(E);
+  }
+  EndNestedWork();
+}
 
 // One line of a table's column definitions ("pname VARCHAR(60) NOT NULL *").
 struct TColumnDefinition {

@@ -324,7 +324,7 @@ TEST_F(DatabaseManagerTest, CatalogueReadsOfIndexesConstraintsTriggersAndGenerat
     EXPECT_THAT(
         e.what(),
         MatchesRegex(
-            "DatabaseManager\\.GetConstraintIndexName : résultat vide \\(IBManagers\\.cpp, ligne [0-9]+\\)"));
+            "DatabaseManager\\.GetConstraintIndexName : résultat vide \\(DatabaseManager\\.cpp, ligne [0-9]+\\)"));
   }
   EXPECT_EQ(Tr().Tag, 0);
 }
