@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -213,6 +214,16 @@ std::string SearchLibrary(const std::string& name);
 
 std::uint32_t GetTickCount();
 void Sleep(std::uint32_t milliseconds);
+
+// A named resource of the running program's own module.
+struct ModuleResource {
+  std::string name;
+  std::span<const std::uint8_t> data;  // valid while the program runs
+};
+// The named resources of a type in the running program's own module (EnumResourceNames,
+// FindResource, LoadResource), each name once, in the module's order. nullopt when the running
+// program is no PE image (a host program, whose package is appended to it instead).
+std::optional<std::vector<ModuleResource>> OwnModuleResources(std::uint16_t type);
 
 // ---------------------------------------------------------------------------------------------
 // System identity
