@@ -15,9 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "db/IBCommon.h"
+#include "db/IBComponents.h"
+#include "db/KorvaneLogon.h"
 #include "db/dmDBConnectionUnit.h"
 #include "platform/Errors.h"
 #include "platform/Text.h"
+#include "platform/Win32.h"
 #include "products/PrintListUpdate.h"
 #include "products/ProductTable.h"
 #include "products/dmStructurePrintingUnit.h"
@@ -41,11 +45,46 @@ std::vector<std::string> ListLines(const std::filesystem::path& file) {
   return lines;
 }
 
-int Create(const std::string& product, const std::string& connectionString,
-           const std::vector<std::string>& lists) {
-  const kv::ProductCode code = kv::ProductKeyToCode(product);
+// Attached as the maker's user, who owns every company database.
+void OpenAsKorvane(kv::TIBDatabase& database, const std::string& connectionString) {
+  database.DatabaseName = connectionString;
+  database.Params = {"user_name=" + std::string(kv::KorvaneUserName),
+                     "password=" + std::string(kv::KorvanePassword)};
+  database.Open();
+}
+
+bool DatabaseExists(const std::string& connectionString) {
+  if (kv::GetConnectionType(connectionString) == kv::ibctLocal) {
+    return kv::win::GetFileAttributes(connectionString) != kv::win::INVALID_FILE_ATTRIBUTES;
+  }
+  try {
+    kv::TIBDatabase database;
+    OpenAsKorvane(database, connectionString);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// A database left half made (no character set, no tables, lists missing) would pass for a finished
+// one later. A local file goes through the host's file system; a server's database is dropped.
+void RemoveUnfinished(const std::string& connectionString) noexcept {
+  try {
+    if (kv::GetConnectionType(connectionString) == kv::ibctLocal) {
+      kv::win::DeleteFile(connectionString);
+      return;
+    }
+    kv::TIBDatabase database;
+    OpenAsKorvane(database, connectionString);
+    database.DropDatabase();
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "kv-companydb: %s could not be removed: %s\n", connectionString.c_str(), error.what());
+  }
+}
+
+void FillDatabase(kv::ProductCode code, const std::string& connectionString, const std::vector<std::string>& lists) {
   kv::CreateCompanyDatabase(connectionString, code);
-  if (lists.empty()) return 0;
+  if (lists.empty()) return;
   std::string identifier;
   std::int32_t version = 0;
   kv::CompanyDatabaseKindOf(code, identifier, version);
@@ -59,6 +98,19 @@ int Create(const std::string& product, const std::string& connectionString,
     store.InsertPrintParams(kv::text::ToLower(file.stem().string()), ListLines(file));
   }
   connection.Disconnect();
+}
+
+int Create(const std::string& product, const std::string& connectionString,
+           const std::vector<std::string>& lists) {
+  const kv::ProductCode code = kv::ProductKeyToCode(product);
+  // Never replaced, and never removed below: it is somebody's data.
+  if (DatabaseExists(connectionString)) throw kv::Error("La base de données " + connectionString + " existe déjà.");
+  try {
+    FillDatabase(code, connectionString, lists);
+  } catch (...) {
+    RemoveUnfinished(connectionString);
+    throw;
+  }
   return 0;
 }
 
