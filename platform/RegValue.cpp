@@ -1,5 +1,5 @@
-// Registry values as Windows stores them: strings in UTF-16LE with their terminating null. The
-// same on every backend.
+// Registry values as Windows stores them (strings in UTF-16LE with their terminating null), and
+// key paths: the same on every backend.
 #include "platform/Text.h"
 #include "platform/Win32.h"
 
@@ -77,6 +77,16 @@ std::vector<std::string> RegValue::AsMultiString() const {
     start = end + 1;
   }
   return strings;
+}
+
+std::string NormalizedKeyPath(const std::string& path) {
+  std::string out;
+  for (const std::string& name : text::Split(path, '\\')) {
+    if (name.empty()) continue;
+    if (!out.empty()) out += '\\';
+    out += name;
+  }
+  return out;
 }
 
 }  // namespace kv::win

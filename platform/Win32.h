@@ -296,6 +296,9 @@ struct RegValue {
   std::vector<std::string> AsMultiString() const;
 };
 
+// "\SOFTWARE\X\" and "SOFTWARE\X" name the same key: the second form, which RegKey::Path() answers.
+std::string NormalizedKeyPath(const std::string& path);
+
 // An open registry key (RegOpenKeyEx / RegCreateKeyEx). Every call reads the current registry, so
 // writes of other processes are seen; every write is made atomically.
 class RegKey {

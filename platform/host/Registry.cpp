@@ -31,17 +31,6 @@ DWORD Guarded(Operation operation) noexcept {
   }
 }
 
-// "\SOFTWARE\X\" and "SOFTWARE\X" name the same key; Path() answers the second form.
-std::string NormalizedPath(const std::string& path) {
-  std::string out;
-  for (const std::string& name : text::Split(path, '\\')) {
-    if (name.empty()) continue;
-    if (!out.empty()) out += '\\';
-    out += name;
-  }
-  return out;
-}
-
 // Deletes a key that has no subkeys, after the access rules and the store's own checks.
 DWORD DeleteLeafKey(const RegistryPath& path) {
   if (path.keys.empty()) return ERROR_ACCESS_DENIED;  // a root cannot be deleted
@@ -70,7 +59,7 @@ DWORD RegKey::Open(HKEY root, const std::string& path, DWORD access, RegKey& key
     if (const DWORD rc = RegistryAccessRules::FromPrefix().CheckOpen(*resolved, access)) return rc;
     if (RegistryStore::Current().Read()->Find(*resolved) == nullptr) return ERROR_FILE_NOT_FOUND;
     key.root_ = root;
-    key.path_ = NormalizedPath(path);
+    key.path_ = NormalizedKeyPath(path);
     key.access_ = access;
     key.open_ = true;
     return ERROR_SUCCESS;
@@ -96,7 +85,7 @@ DWORD RegKey::Create(HKEY root, const std::string& path, DWORD access, RegKey& k
       if (rc != ERROR_SUCCESS) return rc;
     }
     key.root_ = root;
-    key.path_ = NormalizedPath(path);
+    key.path_ = NormalizedKeyPath(path);
     key.access_ = access;
     key.open_ = true;
     return ERROR_SUCCESS;

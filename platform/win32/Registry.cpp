@@ -2,9 +2,8 @@
 // call opens the key for the time of the call: a key deleted meanwhile answers Windows' own error.
 // The suite is a 32-bit program: its keys are read and written in the 32-bit view of the
 // registry (KEY_WOW64_32KEY), where it finds them, as the 32-bit updater did.
-#include <new>
+#include <vector>
 
-#include "platform/Text.h"
 #include "platform/Win32.h"
 #include "platform/win32/Api.h"
 
@@ -19,17 +18,6 @@ namespace {
 ::HKEY RootKey(HKEY root) {
   if (root < 0x80000000u || root > 0x80000003u) return nullptr;
   return reinterpret_cast<::HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(root)));
-}
-
-// "\SOFTWARE\X\" and "SOFTWARE\X" name the same key; Path() answers the second form.
-std::string NormalizedPath(const std::string& path) {
-  std::string out;
-  for (const std::string& name : text::Split(path, '\\')) {
-    if (name.empty()) continue;
-    if (!out.empty()) out += '\\';
-    out += name;
-  }
-  return out;
 }
 
 // An open key closed by its destructor.
@@ -68,7 +56,7 @@ DWORD LongestName(::HKEY key, bool subKeys) {
 
 DWORD RegKey::Open(HKEY root, const std::string& path, DWORD access, RegKey& key) {
   key.open_ = false;
-  const std::string normalized = NormalizedPath(path);
+  const std::string normalized = NormalizedKeyPath(path);
   const OpenKey opened(root, normalized, access);
   if (opened.Error() != ERROR_SUCCESS) return opened.Error();
   key.root_ = root;
@@ -82,7 +70,7 @@ DWORD RegKey::Create(HKEY root, const std::string& path, DWORD access, RegKey& k
   key.open_ = false;
   const ::HKEY parent = RootKey(root);
   if (parent == nullptr) return ERROR_INVALID_HANDLE;
-  const std::string normalized = NormalizedPath(path);
+  const std::string normalized = NormalizedKeyPath(path);
   ::HKEY created = nullptr;
   const auto rc = static_cast<DWORD>(::RegCreateKeyExW(parent, Wide(normalized).c_str(), 0, nullptr,
                                                        REG_OPTION_NON_VOLATILE, access | KEY_WOW64_32KEY, nullptr,
@@ -99,13 +87,13 @@ DWORD RegKey::Create(HKEY root, const std::string& path, DWORD access, RegKey& k
 DWORD RegKey::DeleteKey(HKEY root, const std::string& path) {
   const ::HKEY parent = RootKey(root);
   if (parent == nullptr) return ERROR_INVALID_HANDLE;
-  const std::string normalized = NormalizedPath(path);
+  const std::string normalized = NormalizedKeyPath(path);
   if (normalized.empty()) return ERROR_ACCESS_DENIED;  // a root cannot be deleted
   return static_cast<DWORD>(::RegDeleteKeyExW(parent, Wide(normalized).c_str(), KEY_WOW64_32KEY, 0));
 }
 
 bool RegKey::Exists(HKEY root, const std::string& path) {
-  return OpenKey(root, NormalizedPath(path), KEY_QUERY_VALUE).Error() == ERROR_SUCCESS;
+  return OpenKey(root, NormalizedKeyPath(path), KEY_QUERY_VALUE).Error() == ERROR_SUCCESS;
 }
 
 DWORD RegKey::QueryValue(const std::string& name, RegValue& value) const {
