@@ -4,9 +4,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <ostream>
 #include <string>
-#include <optional>
 #include <tuple>
 
 #include "platform/Text.h"
@@ -144,9 +144,9 @@ struct PeWriter::Placement {
   std::uint64_t offset = kSizeOfHeaders;
   std::uint32_t fileAlignment = kFileAlignment;
   std::uint32_t sectionAlignment = kSectionAlignment;
-  std::size_t index = 0;                 // the section's index in the program's table
-  std::optional<PeSection> replaced;     // the program's own resource section
-  std::vector<PeSection> moved;          // the sections after it (base relocations only)
+  std::size_t index = 0;              // the section's index in the program's table
+  std::optional<PeSection> replaced;  // the program's own resource section
+  std::vector<PeSection> moved;       // the sections after it (base relocations only)
 };
 
 std::span<const std::uint8_t> PeWriter::Resource::Data() const {
@@ -187,7 +187,8 @@ PeWriter::Placement PeWriter::Place() const {
     if (resources.rva != 0 && sections[i].virtualAddress == resources.rva) index = i;
   }
   if (index == sections.size() && sections.back().name == ".reloc") index = sections.size() - 1;
-  if (index < sections.size() && sections[index].virtualAddress == resources.rva) placement.replaced = sections[index];
+  if (index < sections.size() && sections[index].virtualAddress == resources.rva)
+    placement.replaced = sections[index];
   for (std::size_t i = index + (placement.replaced ? 1 : 0); i < sections.size(); ++i) {
     if (sections[i].name != ".reloc") {
       throw PeFormatError("La section " + sections[i].name + " suit les ressources du programme");
@@ -197,11 +198,13 @@ PeWriter::Placement PeWriter::Place() const {
   std::uint64_t rawEnd = headers.sizeOfHeaders, virtualEnd = 0;
   for (const PeSection& section : sections) {
     rawEnd = std::max<std::uint64_t>(rawEnd, std::uint64_t{section.pointerToRawData} + section.sizeOfRawData);
-    virtualEnd = std::max<std::uint64_t>(
-        virtualEnd, std::uint64_t{section.virtualAddress} + std::max(section.virtualSize, section.sizeOfRawData));
+    virtualEnd =
+        std::max<std::uint64_t>(virtualEnd, std::uint64_t{section.virtualAddress} +
+                                                std::max(section.virtualSize, section.sizeOfRawData));
   }
   // A symbol table or a signature after the sections would be cut off.
-  if (program_.size() > rawEnd) throw PeFormatError("Le programme contient des données après sa dernière section");
+  if (program_.size() > rawEnd)
+    throw PeFormatError("Le programme contient des données après sa dernière section");
   placement.index = index;
   if (index < sections.size()) {
     placement.rva = sections[index].virtualAddress;
@@ -292,7 +295,9 @@ PeWriter::Layout PeWriter::Plan() const {
   if (program_.empty()) {
     WriteHeaders(h, format_ == PeFormat::Pe32, layout.rsrcSize);
   } else {
-    std::copy(program_.begin(), program_.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(sectionStart, program_.size())),
+    std::copy(program_.begin(),
+              program_.begin() +
+                  static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(sectionStart, program_.size())),
               h.begin());
   }
 
@@ -393,7 +398,8 @@ void PeWriter::PatchProgramHeaders(Layout& layout, const Placement& placement) c
       const PeDataDirectory directory = program.DataDirectory(d);
       if (d != kResourceDataDirectory && directory.rva >= section.virtualAddress &&
           directory.rva < section.virtualAddress + std::max(section.virtualSize, section.sizeOfRawData)) {
-        Put32(h, directories + d * 8, static_cast<std::uint32_t>(directory.rva - section.virtualAddress + nextRva));
+        Put32(h, directories + d * 8,
+              static_cast<std::uint32_t>(directory.rva - section.virtualAddress + nextRva));
       }
     }
     section.virtualAddress = static_cast<std::uint32_t>(nextRva);
@@ -413,7 +419,8 @@ void PeWriter::PatchProgramHeaders(Layout& layout, const Placement& placement) c
   Put16(h, coff + 2, static_cast<std::uint32_t>(count));
   for (std::size_t i = 0; i < written.size(); ++i) {
     const std::size_t at = table + 40 * (placement.index + i);
-    std::fill(h.begin() + static_cast<std::ptrdiff_t>(at), h.begin() + static_cast<std::ptrdiff_t>(at + 40), 0);
+    std::fill(h.begin() + static_cast<std::ptrdiff_t>(at), h.begin() + static_cast<std::ptrdiff_t>(at + 40),
+              0);
     std::memcpy(h.data() + at, written[i].name.data(), std::min<std::size_t>(written[i].name.size(), 8));
     Put32(h, at + 8, written[i].virtualSize);
     Put32(h, at + 12, written[i].virtualAddress);
@@ -421,7 +428,8 @@ void PeWriter::PatchProgramHeaders(Layout& layout, const Placement& placement) c
     Put32(h, at + 20, written[i].pointerToRawData);
     Put32(h, at + 36, written[i].characteristics);
   }
-  const std::uint32_t initialized = program_[opt + 8] | (program_[opt + 9] << 8) | (program_[opt + 10] << 16) |
+  const std::uint32_t initialized = program_[opt + 8] | (program_[opt + 9] << 8) |
+                                    (program_[opt + 10] << 16) |
                                     (static_cast<std::uint32_t>(program_[opt + 11]) << 24);
   const std::uint32_t replacedRaw = placement.replaced ? placement.replaced->sizeOfRawData : 0;
   Put32(h, opt + 8, initialized - replacedRaw + rsrc.sizeOfRawData);

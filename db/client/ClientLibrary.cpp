@@ -16,8 +16,10 @@
 #endif
 
 #ifdef _WIN32
-// After the port's headers, which use the names <windows.h> defines as macros.
+// After the port's headers, which use names <windows.h> defines as macros.
+// clang-format off
 #include <windows.h>
+// clang-format on
 #undef GetFileVersionInfo
 #else
 #include <dlfcn.h>

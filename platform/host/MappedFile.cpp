@@ -1,4 +1,6 @@
 // Memory maps on the host: mmap of the host file.
+#include "platform/MappedFile.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -7,7 +9,6 @@
 #include <cerrno>
 #include <limits>
 
-#include "platform/MappedFile.h"
 #include "platform/host/Prefix.h"
 
 namespace kv {

@@ -11,8 +11,14 @@
 #include "platform/Win32.h"
 #include "platform/Win32Shell.h"
 
-// clang-format off: <windows.h> must follow the port's headers.
+// The system's headers follow the port's, in this order.
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shobjidl.h>
 // clang-format on
 
 #undef AddFontResource

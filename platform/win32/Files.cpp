@@ -32,8 +32,9 @@ bool SetFileAttributes(const std::string& path, DWORD attributes) {
 
 namespace {
 
-// Windows refuses to delete, replace or copy over a read-only file; Wine does all three (it keeps the attribute as
-// the owner's write bit, which POSIX does not ask for an unlink), so the backend checks it first.
+// Windows refuses to delete, replace or copy over a read-only file; Wine does all three (it keeps the
+// attribute as the owner's write bit, which POSIX does not ask for an unlink), so the backend checks it
+// first.
 bool IsReadOnlyFile(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
@@ -57,7 +58,8 @@ bool DeleteFile(const std::string& path) {
 bool MoveFileEx(const std::string& source, const std::string& target, DWORD flags) {
   // An empty target with MOVEFILE_DELAY_UNTIL_REBOOT asks for the source's deletion at restart.
   const std::wstring to = WidePath(target);
-  if (!(flags & MOVEFILE_DELAY_UNTIL_REBOOT) && !to.empty() && IsReadOnlyFile(to)) return Fail(ERROR_ACCESS_DENIED);
+  if (!(flags & MOVEFILE_DELAY_UNTIL_REBOOT) && !to.empty() && IsReadOnlyFile(to))
+    return Fail(ERROR_ACCESS_DENIED);
   return ::MoveFileExW(WidePath(source).c_str(), target.empty() ? nullptr : to.c_str(), flags) != 0;
 }
 

@@ -1,5 +1,6 @@
 // Memory maps on the real API: a read-only view of a file mapping (CreateFileMappingW).
 #include "platform/MappedFile.h"
+
 #include "platform/win32/Api.h"
 
 namespace kv {

@@ -45,8 +45,8 @@ class OpenKey {
 // The longest name of the key's subkeys or values, in characters with the terminating null.
 DWORD LongestName(::HKEY key, bool subKeys) {
   ::DWORD subKeyLength = 0, valueLength = 0;
-  if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, &subKeyLength, nullptr, nullptr, &valueLength,
-                         nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+  if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, &subKeyLength, nullptr, nullptr,
+                         &valueLength, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
     return 256;
   }
   return (subKeys ? subKeyLength : valueLength) + 1;
@@ -73,8 +73,8 @@ DWORD RegKey::Create(HKEY root, const std::string& path, DWORD access, RegKey& k
   const std::string normalized = NormalizedKeyPath(path);
   ::HKEY created = nullptr;
   const auto rc = static_cast<DWORD>(::RegCreateKeyExW(parent, Wide(normalized).c_str(), 0, nullptr,
-                                                       REG_OPTION_NON_VOLATILE, access | KEY_WOW64_32KEY, nullptr,
-                                                       &created, nullptr));
+                                                       REG_OPTION_NON_VOLATILE, access | KEY_WOW64_32KEY,
+                                                       nullptr, &created, nullptr));
   if (rc != ERROR_SUCCESS) return rc;
   ::RegCloseKey(created);
   key.root_ = root;
@@ -103,7 +103,8 @@ DWORD RegKey::QueryValue(const std::string& name, RegValue& value) const {
   const std::wstring wideName = Wide(name);
   ::DWORD type = REG_NONE;
   ::DWORD size = 0;
-  auto rc = static_cast<DWORD>(::RegQueryValueExW(key.Get(), wideName.c_str(), nullptr, &type, nullptr, &size));
+  auto rc =
+      static_cast<DWORD>(::RegQueryValueExW(key.Get(), wideName.c_str(), nullptr, &type, nullptr, &size));
   // The value may grow between the size query and the read: then ask again with more room.
   while (rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) {
     std::vector<std::uint8_t> data(size);
@@ -147,8 +148,9 @@ DWORD RegKey::QueryInfo(DWORD& subKeys, DWORD& values) const {
   const OpenKey key(root_, path_, access_);
   if (key.Error() != ERROR_SUCCESS) return key.Error();
   ::DWORD keyCount = 0, valueCount = 0;
-  const auto rc = static_cast<DWORD>(::RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &keyCount, nullptr,
-                                                        nullptr, &valueCount, nullptr, nullptr, nullptr, nullptr));
+  const auto rc =
+      static_cast<DWORD>(::RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &keyCount, nullptr, nullptr,
+                                            &valueCount, nullptr, nullptr, nullptr, nullptr));
   if (rc != ERROR_SUCCESS) return rc;
   subKeys = keyCount;
   values = valueCount;
@@ -188,15 +190,17 @@ std::vector<std::string> Names(bool open, HKEY root, const std::string& path, DW
 }  // namespace
 
 std::vector<std::string> RegKey::SubKeyNames() const {
-  return Names(open_, root_, path_, access_, true, [](::HKEY key, ::DWORD index, wchar_t* name, ::DWORD* length) {
-    return ::RegEnumKeyExW(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
-  });
+  return Names(open_, root_, path_, access_, true,
+               [](::HKEY key, ::DWORD index, wchar_t* name, ::DWORD* length) {
+                 return ::RegEnumKeyExW(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
+               });
 }
 
 std::vector<std::string> RegKey::ValueNames() const {
-  return Names(open_, root_, path_, access_, false, [](::HKEY key, ::DWORD index, wchar_t* name, ::DWORD* length) {
-    return ::RegEnumValueW(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
-  });
+  return Names(open_, root_, path_, access_, false,
+               [](::HKEY key, ::DWORD index, wchar_t* name, ::DWORD* length) {
+                 return ::RegEnumValueW(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
+               });
 }
 
 }  // namespace kv::win

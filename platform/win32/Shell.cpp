@@ -2,10 +2,6 @@
 #include "platform/Win32.h"
 #include "platform/win32/Api.h"
 
-#include <shellapi.h>
-
-#undef SHFileOperation
-
 namespace kv::win {
 
 namespace {

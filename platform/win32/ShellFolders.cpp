@@ -6,13 +6,6 @@
 #include "platform/Win32Shell.h"
 #include "platform/win32/Api.h"
 
-#include <objbase.h>
-#include <shlobj.h>
-#include <shobjidl.h>
-
-#undef SHGetFolderPath
-#undef SHGetPathFromIDList
-
 namespace kv::win {
 
 using win32::Utf8;
@@ -63,7 +56,8 @@ struct LinkObject {
   ComPtr<IShellLinkW> link;
   ComPtr<IPersistFile> file;
   ::HRESULT Create() {
-    ::HRESULT rc = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.OutVoid());
+    ::HRESULT rc =
+        ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.OutVoid());
     if (SUCCEEDED(rc)) rc = link->QueryInterface(IID_IPersistFile, file.OutVoid());
     return rc;
   }
@@ -81,8 +75,8 @@ std::string LinkText(Getter getter) {
 
 HRESULT SHGetFolderPath(std::uintptr_t window, int folder, std::uintptr_t token, DWORD flags, char* path) {
   wchar_t buffer[MAX_PATH] = {};
-  const ::HRESULT rc = ::SHGetFolderPathW(reinterpret_cast<HWND>(window), folder, reinterpret_cast<HANDLE>(token),
-                                          flags, buffer);
+  const ::HRESULT rc = ::SHGetFolderPathW(reinterpret_cast<HWND>(window), folder,
+                                          reinterpret_cast<HANDLE>(token), flags, buffer);
   path[0] = '\0';
   if (rc != S_OK) return rc;
   return CopyToBuffer(Utf8(buffer), path) ? S_OK : E_FAIL;
@@ -90,7 +84,8 @@ HRESULT SHGetFolderPath(std::uintptr_t window, int folder, std::uintptr_t token,
 
 HRESULT SHGetSpecialFolderLocation(std::uintptr_t window, int folder, ItemIdList& list) {
   wchar_t buffer[MAX_PATH] = {};
-  const ::HRESULT rc = ::SHGetFolderPathW(reinterpret_cast<HWND>(window), folder, nullptr, SHGFP_TYPE_CURRENT, buffer);
+  const ::HRESULT rc =
+      ::SHGetFolderPathW(reinterpret_cast<HWND>(window), folder, nullptr, SHGFP_TYPE_CURRENT, buffer);
   if (rc != S_OK) return E_FAIL;
   const DWORD attributes = ::GetFileAttributesW(buffer);
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return E_FAIL;

@@ -6,9 +6,6 @@
 #include "platform/Win32Shell.h"
 #include "platform/win32/Api.h"
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
-
 namespace kv::win {
 
 using win32::Utf8;
@@ -56,18 +53,21 @@ std::string GetLogicalDriveStrings() {
 
 std::optional<std::string> GetVolumeFileSystemName(const std::string& root) {
   wchar_t name[MAX_PATH + 1] = {};
-  if (!::GetVolumeInformationW(WidePath(root).c_str(), nullptr, 0, nullptr, nullptr, nullptr, name, MAX_PATH + 1)) {
+  if (!::GetVolumeInformationW(WidePath(root).c_str(), nullptr, 0, nullptr, nullptr, nullptr, name,
+                               MAX_PATH + 1)) {
     return std::nullopt;
   }
   return Utf8(name);
 }
 
 std::string GetWindowsDirectory() {
-  return WithoutTrailingBackslash(Utf8(WideText([](wchar_t* b, DWORD n) { return ::GetWindowsDirectoryW(b, n); })));
+  return WithoutTrailingBackslash(
+      Utf8(WideText([](wchar_t* b, DWORD n) { return ::GetWindowsDirectoryW(b, n); })));
 }
 
 std::string GetSystemDirectory() {
-  return WithoutTrailingBackslash(Utf8(WideText([](wchar_t* b, DWORD n) { return ::GetSystemDirectoryW(b, n); })));
+  return WithoutTrailingBackslash(
+      Utf8(WideText([](wchar_t* b, DWORD n) { return ::GetSystemDirectoryW(b, n); })));
 }
 
 std::string GetTempPath() {
@@ -90,8 +90,9 @@ std::string GetModuleFileName() {
 
 std::string SearchLibrary(const std::string& name) {
   if (name.find_first_of("\\/:") != std::string::npos) return name;
-  for (const std::string& folder : {ExtractFilePath(GetModuleFileName()), PathWithDelimiter(GetSystemDirectory()),
-                                    PathWithDelimiter(GetWindowsDirectory())}) {
+  for (const std::string& folder :
+       {ExtractFilePath(GetModuleFileName()), PathWithDelimiter(GetSystemDirectory()),
+        PathWithDelimiter(GetWindowsDirectory())}) {
     if (folder.empty()) continue;
     const std::string candidate = folder + name;
     const DWORD attributes = ::GetFileAttributesW(WidePath(candidate).c_str());
@@ -147,8 +148,8 @@ std::optional<std::string> FormatMessage(DWORD code) {
   // The system's own text in the user's language, without its line end.
   wchar_t* text = nullptr;
   const DWORD n = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-      0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   if (n == 0 || text == nullptr) return std::nullopt;
   std::wstring message(text, n);
   ::LocalFree(text);
@@ -167,8 +168,8 @@ SessionInfo GetSessionInfo() {
   SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
   PSID administrators = nullptr;
   BOOL member = FALSE;
-  if (::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0,
-                                 0, 0, 0, &administrators)) {
+  if (::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                 0, 0, 0, 0, &administrators)) {
     if (!::CheckTokenMembership(nullptr, administrators, &member)) member = FALSE;
     ::FreeSid(administrators);
   }
@@ -190,7 +191,8 @@ std::vector<std::string> GetHostAddresses() {
       char text[INET_ADDRSTRLEN] = {};
       const auto* sin = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
       if (::inet_ntop(AF_INET, &sin->sin_addr, text, sizeof text) == nullptr) continue;
-      if (std::find(addresses.begin(), addresses.end(), text) == addresses.end()) addresses.emplace_back(text);
+      if (std::find(addresses.begin(), addresses.end(), text) == addresses.end())
+        addresses.emplace_back(text);
     }
     ::freeaddrinfo(result);
   }

@@ -6,8 +6,6 @@
 #include "platform/Win32.h"
 #include "platform/win32/Api.h"
 
-#undef GetFileVersionInfo
-
 namespace kv::win {
 
 std::optional<VersionResource> GetFileVersionInfo(const std::string& path) {

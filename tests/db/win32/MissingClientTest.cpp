@@ -13,7 +13,8 @@ namespace kv {
 namespace {
 
 const std::string kMissing =
-    "La bibliothèque cliente Firebird (gds32.dll) est introuvable ou inutilisable : Erreur système.  Code : 126.\r\n";
+    "La bibliothèque cliente Firebird (gds32.dll) est introuvable ou inutilisable : Erreur système.  Code : "
+    "126.\r\n";
 
 template <typename Action>
 std::string ErrorOf(Action&& action) {

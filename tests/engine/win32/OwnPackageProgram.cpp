@@ -8,8 +8,10 @@
 #include "engine/Package.h"
 
 // After the project's headers, which use names <windows.h> defines as macros.
+// clang-format off
 #include <windows.h>
 #include <imagehlp.h>
+// clang-format on
 
 int main() {
   const auto package = kv::OpenRunningExecutablePackage();

@@ -32,14 +32,19 @@ TEST_P(ShareModes, ASecondOpenIsRefusedWithErrorThirtyTwoWhenTheModesExcludeIt) 
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Win32, ShareModes,
-    ::testing::Values(ShareCase{"WriterSharingNothingThenReader", GENERIC_WRITE, 0, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, false},
-                      ShareCase{"ReaderSharingReadThenReader", GENERIC_READ, FILE_SHARE_READ, GENERIC_READ, FILE_SHARE_READ, true},
-                      ShareCase{"ReaderSharingReadThenWriter", GENERIC_READ, FILE_SHARE_READ, GENERIC_WRITE, FILE_SHARE_READ, false},
-                      ShareCase{"ReaderThenReaderDenyingTheFirstsRead", GENERIC_READ, FILE_SHARE_READ, GENERIC_READ, 0, false},
-                      ShareCase{"WriterSharingAllThenWriter", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Win32, ShareModes,
+                         ::testing::Values(ShareCase{"WriterSharingNothingThenReader", GENERIC_WRITE, 0,
+                                                     GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, false},
+                                           ShareCase{"ReaderSharingReadThenReader", GENERIC_READ,
+                                                     FILE_SHARE_READ, GENERIC_READ, FILE_SHARE_READ, true},
+                                           ShareCase{"ReaderSharingReadThenWriter", GENERIC_READ,
+                                                     FILE_SHARE_READ, GENERIC_WRITE, FILE_SHARE_READ, false},
+                                           ShareCase{"ReaderThenReaderDenyingTheFirstsRead", GENERIC_READ,
+                                                     FILE_SHARE_READ, GENERIC_READ, 0, false},
+                                           ShareCase{"WriterSharingAllThenWriter", GENERIC_WRITE,
+                                                     FILE_SHARE_READ | FILE_SHARE_WRITE, GENERIC_WRITE,
+                                                     FILE_SHARE_READ | FILE_SHARE_WRITE, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Win32Files, AFileHeldWithoutSharingCanBeNeitherDeletedNorReplaced) {
   const ScratchFolder folder;
@@ -142,8 +147,8 @@ TEST(Win32Files, AMoveAtRestartIsRecordedWhereWindowsKeepsIt) {
   ASSERT_TRUE(MoveFileEx(source, folder / "old.dll", MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
       << GetLastError();
   RegKey key;
-  ASSERT_EQ(RegKey::Open(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", KEY_ALL_ACCESS,
-                         key),
+  ASSERT_EQ(RegKey::Open(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                         KEY_ALL_ACCESS, key),
             ERROR_SUCCESS);
   RegValue value;
   ASSERT_EQ(key.QueryValue("PendingFileRenameOperations", value), ERROR_SUCCESS);

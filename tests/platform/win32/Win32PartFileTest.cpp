@@ -19,9 +19,12 @@ constexpr DWORD kGoneProcess = 0xFFFFFFF1u;
 
 TEST(Win32PartFiles, AbandonedOnesGoAndHeldOrRunningOnesStay) {
   const ScratchFolder folder;
-  const std::string abandoned = folder.Write(ExtractFileName(PartFileName(folder / "a.dll", kGoneProcess, 1)), "a");
-  const std::string held = folder.Write(ExtractFileName(PartFileName(folder / "b.dll", kGoneProcess, 2)), "b");
-  const std::string running = folder.Write(ExtractFileName(PartFileName(folder / "c.dll", GetCurrentProcessId(), 3)), "c");
+  const std::string abandoned =
+      folder.Write(ExtractFileName(PartFileName(folder / "a.dll", kGoneProcess, 1)), "a");
+  const std::string held =
+      folder.Write(ExtractFileName(PartFileName(folder / "b.dll", kGoneProcess, 2)), "b");
+  const std::string running =
+      folder.Write(ExtractFileName(PartFileName(folder / "c.dll", GetCurrentProcessId(), 3)), "c");
   const std::string other = folder.Write("~d.dll.~12-1.kvpart.txt", "d");
   auto holder = File::Create(held, GENERIC_READ, 0, OPEN_EXISTING);
   ASSERT_TRUE(holder);

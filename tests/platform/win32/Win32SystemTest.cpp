@@ -38,7 +38,8 @@ TEST(Win32System, FoldersAndTheRunningProgramAreTheSystemsOwn) {
   ASSERT_FALSE(temp.empty());
   EXPECT_EQ(temp.back(), '\\');
   EXPECT_NE(GetFileAttributes(temp) & FILE_ATTRIBUTE_DIRECTORY, 0u);
-  EXPECT_TRUE(text::IEquals(ExtractFileName(GetModuleFileName()), "kv_win32_tests.exe")) << GetModuleFileName();
+  EXPECT_TRUE(text::IEquals(ExtractFileName(GetModuleFileName()), "kv_win32_tests.exe"))
+      << GetModuleFileName();
   EXPECT_TRUE(IsProcessRunning(GetCurrentProcessId()));
 }
 
@@ -49,7 +50,8 @@ TEST(Win32System, AnErrorsTextIsTheSystemsOwnAndAnUnknownCodeHasNone) {
   EXPECT_NE(text->back(), '\n');
   EXPECT_FALSE(FormatMessage(0x2FFFFFFF));
   // The error text the program shows carries the code, whatever the system's language.
-  EXPECT_EQ(std::string(SystemError::FromCode(ERROR_SHARING_VIOLATION).what()).rfind("Erreur système.  Code : 32.\r\n", 0),
+  EXPECT_EQ(std::string(SystemError::FromCode(ERROR_SHARING_VIOLATION).what())
+                .rfind("Erreur système.  Code : 32.\r\n", 0),
             0u);
 }
 
@@ -62,7 +64,8 @@ TEST(Win32Loader, LibrariesAreSearchedLoadedAndMissingOnesAnswerErrorOneHundredT
   EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
   const HMODULE kernel = GetModuleHandle("kernel32.dll");
   ASSERT_NE(kernel, 0u);
-  const auto sessionOf = reinterpret_cast<ProcessIdToSessionIdFunction>(GetProcAddress(kernel, "ProcessIdToSessionId"));
+  const auto sessionOf =
+      reinterpret_cast<ProcessIdToSessionIdFunction>(GetProcAddress(kernel, "ProcessIdToSessionId"));
   ASSERT_NE(sessionOf, nullptr);
   DWORD session = 99;
   EXPECT_NE(sessionOf(GetCurrentProcessId(), &session), 0);
@@ -111,7 +114,8 @@ TEST(Win32Registry, KeysAndValuesGoThroughTheRealRegistry) {
   RegKey key;
   ASSERT_EQ(RegKey::Create(HKEY_CURRENT_USER, "\\" + path + "\\", KEY_ALL_ACCESS, key), ERROR_SUCCESS);
   EXPECT_EQ(key.Path(), path);
-  ASSERT_EQ(key.SetValue("Filename", RegValue::String("C:\\WKorvane\\Société\\WinTessivo.exe")), ERROR_SUCCESS);
+  ASSERT_EQ(key.SetValue("Filename", RegValue::String("C:\\WKorvane\\Société\\WinTessivo.exe")),
+            ERROR_SUCCESS);
   ASSERT_EQ(key.SetValue("Count", RegValue::Dword(0x01020304)), ERROR_SUCCESS);
   ASSERT_EQ(key.SetValue("Moves", RegValue::MultiString({"a", "", "b"})), ERROR_SUCCESS);
   RegKey sub;

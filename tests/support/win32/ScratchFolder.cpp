@@ -53,7 +53,8 @@ std::string ScratchFolder::Read(const std::string& name) const {
     return content;
   }
   char buffer[4096];
-  for (long long got; (got = file->Read(buffer, sizeof buffer)) > 0;) content.append(buffer, static_cast<std::size_t>(got));
+  for (long long got; (got = file->Read(buffer, sizeof buffer)) > 0;)
+    content.append(buffer, static_cast<std::size_t>(got));
   return content;
 }
 
