@@ -1,6 +1,6 @@
 // The Windows operations the program relies on, as a port. The core calls only these; the host
-// backend (platform/host/) answers them on POSIX from the prefix, a Windows build would answer
-// them with the real API. Paths are Windows paths in UTF-8; failures set the thread's last error
+// backend (platform/host/) answers them on POSIX from the prefix, the Win32 backend
+// (platform/win32/) with the real API in the Windows build. Paths are Windows paths in UTF-8; failures set the thread's last error
 // to a Windows error code, exactly as the Windows calls of the same name do.
 #pragma once
 
@@ -145,15 +145,15 @@ class File {
   // Gives the open file another name, as MoveFileEx would with the same flags (REPLACE_EXISTING,
   // WRITE_THROUGH), but through the open file: it keeps its share modes throughout, so no other
   // process can open or delete it between its last write and the moment it takes the target's
-  // place. The Windows backend opens such a file with DELETE access and renames it with
-  // SetFileInformationByHandle (FileRenameInfo), then FlushFileBuffers for WRITE_THROUGH.
+  // place. The Win32 backend opens a new file (CREATE_NEW) with DELETE access too and renames it
+  // with SetFileInformationByHandle (FileRenameInfo), then FlushFileBuffers for WRITE_THROUGH.
   bool Rename(const std::string& target, DWORD flags);
   void Close();
   int NativeHandle() const { return fd_; }
 
  private:
   File(int fd, std::string hostPath) : fd_(fd), hostPath_(std::move(hostPath)) {}
-  int fd_ = -1;
+  int fd_ = -1;  // a descriptor, or a Windows kernel handle (which Windows keeps within 32 bits)
   std::string hostPath_;  // where the file is now, for Rename
 };
 
