@@ -1,6 +1,6 @@
 #include "platform/UserInterface.h"
 
-#include <cstdio>
+#include <iostream>
 
 namespace kv {
 
@@ -27,11 +27,7 @@ int ConsoleUserInterface::MessageBox(const std::string& caption, const std::stri
     if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
     flat += text[i];
   }
-  // stdio rather than iostreams: a Windows program would carry the streams' locale machinery
-  // (several hundred KB) for this line alone.
-  const std::string line = "[" + caption + "] " + flat + "\n";
-  std::fputs(line.c_str(), stderr);
-  std::fflush(stderr);
+  std::cerr << "[" << caption << "] " << flat << std::endl;
   if (buttons & mbYes) return answerYes_ ? mrYes : mrNo;
   return (buttons & mbOK) ? mrOk : mrCancel;
 }
