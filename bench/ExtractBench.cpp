@@ -33,8 +33,8 @@
 
 #include "bench/BenchSupport.h"
 #include "engine/Package.h"
+#include "formats/PeImage.h"
 #include "platform/MappedFile.h"
-#include "platform/PeImage.h"
 #include "platform/host/FileTimes.h"
 #include "platform/host/Prefix.h"
 #include "tools/kvpack/PackageBuilder.h"

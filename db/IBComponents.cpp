@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/Text.h"
+#include "formats/Text.h"
 
 namespace kv {
 
@@ -145,7 +145,12 @@ void TIBTransaction::StartTransaction() {
   if (defaultDatabase_ == nullptr)
     throw DatabaseError("La transaction " + Name + " n'a pas de base de données.");
   if (!defaultDatabase_->Connected()) throw DatabaseError("La base de données n'est pas ouverte.");
-  transaction_.Start(defaultDatabase_->attachment_, Params);
+  if (Params.empty() && LockTimeout > 0) {
+    transaction_.Start(defaultDatabase_->attachment_,
+                       {"concurrency", "wait", "lock_timeout=" + std::to_string(LockTimeout)});
+  } else {
+    transaction_.Start(defaultDatabase_->attachment_, Params);
+  }
 }
 
 void TIBTransaction::CloseDatasets() noexcept {

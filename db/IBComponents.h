@@ -93,6 +93,10 @@ class TIBTransaction : public TComponent {
   // Transaction parameters: "concurrency", "nowait", "read", "no_rec_version", "wait", "write",
   // "read_committed", "rec_version"; empty: the client's default.
   std::vector<std::string> Params;
+  // Seconds a start with empty Params waits at most for a record another transaction holds
+  // ("concurrency", "wait", "lock_timeout=N"); 0: the client's default, which waits for as long as
+  // the record is held. Servers before Firebird 2 know no lock time-out: 0 for them.
+  int LockTimeout = 0;
 
   TIBDatabase* DefaultDatabase() const { return defaultDatabase_; }
   void SetDefaultDatabase(TIBDatabase* value);

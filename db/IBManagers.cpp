@@ -7,7 +7,8 @@
 #include <thread>
 
 #include "db/KorvaneLogon.h"
-#include "platform/Text.h"
+#include "db/client/DatabaseError.h"
+#include "formats/Text.h"
 #include "platform/UserInterface.h"
 
 namespace kv {
@@ -198,6 +199,10 @@ TDatabaseManager::~TDatabaseManager() {
   // takes the transaction made for it along).
   while (!FDatasetList.empty()) delete FDatasetList.front();
   FTransactionList.clear();
+}
+
+void TDatabaseManager::SetLockTimeout(int Seconds) {
+  FTransaction2->LockTimeout = Seconds;
 }
 
 void TDatabaseManager::SetDatabase(TIBDatabase* Value) {
@@ -594,7 +599,9 @@ void TDatabaseManager::SetDBVersion(std::int32_t dbv) {
 // --- Connected users -----------------------------------------------------------------------
 
 std::string TDatabaseManager::UserKey(const std::string& UserStr) {
-  return FirstCharacters(UserStr, kUserKeyLength);
+  // Folded to what the column's ISO 8859-1 can hold ("Ł" and an emoji become "?"): the same name
+  // always gives the same key, and no name is refused before it reaches the server.
+  return text::Latin1ToUtf8(text::Utf8ToLatin1(FirstCharacters(UserStr, kUserKeyLength)));
 }
 
 void TDatabaseManager::WithAttempts(const std::function<void()>& Attempt) {
@@ -603,8 +610,12 @@ void TDatabaseManager::WithAttempts(const std::function<void()>& Attempt) {
     try {
       Attempt();
       return;
+    } catch (const DatabaseError& error) {
+      // Another program's conflict or a lost server costs one attempt. A failure that never reached
+      // the client library (no attachment, a refused parameter) would only come back: no retry.
+      if (error.EngineCode() == 0) return;
     } catch (...) {
-      // Another program's conflict or a lost server costs one attempt.
+      return;
     }
   }
 }
@@ -1259,7 +1270,7 @@ std::int32_t TTableManager::RecordCount() {
 std::string TTableManager::KeyName() {
   if (FKeyname.empty()) {
     CheckDatabase(8);
-    FKeyname = FDatabaseManager->GetPrimaryKeyIndexName(FTableName);
+    FKeyname = FDatabaseManager->GetPrimaryKeyIndexName(text::ToUpper(FTableName));
   }
   return FKeyname;
 }
@@ -1293,7 +1304,7 @@ std::string TTableManager::GetUserPrivileges(const std::string& UserName) {
   std::string privileges;
   FDatabaseManager->Nested([&] {
     query.SQL = {"SELECT RDB$PRIVILEGE FROM RDB$USER_PRIVILEGES WHERE", "RDB$USER = '" + UserName + "'",
-                 "AND RDB$RELATION_NAME = '" + FTableName + "'"};
+                 "AND RDB$RELATION_NAME = '" + text::ToUpper(FTableName) + "'"};
     for (query.Open(); !query.Eof(); query.Next()) privileges += text::Trim(query.Fields(0).AsString());
     query.Close();
   });
@@ -1374,6 +1385,11 @@ void TTableManager::ChangeVarCharFieldLength(const std::string& FieldName, std::
 
 void TTableManager::EnlargeStringField(const std::string& OldFieldName, const std::string& NewFieldName,
                                        std::int32_t NewSize) {
+  // The copy would go into the column itself, and the drop would take its values with it.
+  if (text::IEquals(OldFieldName, NewFieldName)) {
+    throw Error("EnlargeStringField: " + FTableName + " " + OldFieldName +
+                " : la nouvelle colonne doit porter un autre nom que l'ancienne.");
+  }
   if (!FindColumn(NewFieldName)) {
     ExecuteSQL("ALTER TABLE " + FTableName + " Add " + NewFieldName + " VARCHAR(" + std::to_string(NewSize) +
                ")");

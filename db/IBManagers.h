@@ -107,8 +107,10 @@ class TDatabaseManager : public TComponent {
   void GetDBVersion(std::string& dbi, std::int32_t& dbv);
   void SetDBVersion(std::int32_t dbv);
 
-  // Record, refresh or delete the user string (its first 60 characters) in the table Users;
-  // neither ever fails: five attempts, random pauses between them.
+  // Record, refresh or delete the user string (its first 60 characters, folded to ISO 8859-1 with
+  // "?" for a character it lacks) in the table Users; neither ever fails: up to five attempts,
+  // random pauses between them, no further attempt after a failure that never reached the client
+  // library.
   void RegisterUser(const std::string& UserStr);
   void UnRegisterUser(const std::string& UserStr);
   void GetUserList(std::vector<std::string>& liste);
@@ -138,6 +140,10 @@ class TDatabaseManager : public TComponent {
 
   // Whether the attached server is of the Firebird 3 family or later (asked once per attachment).
   bool IsFirebird3Family();
+
+  // Seconds the connected users' own transaction waits at most for a row another program holds;
+  // 0: the client's default (no limit). The connection module sets it for the attached server.
+  void SetLockTimeout(int Seconds);
 
   // The pause between two attempts of RegisterUser and UnRegisterUser, in milliseconds (0 to
   // 1999, drawn at random); sleeps by default. Tests shorten it.

@@ -3,7 +3,7 @@
 #include <cctype>
 
 #include "db/client/DatabaseError.h"
-#include "platform/Text.h"
+#include "formats/Text.h"
 
 namespace kv {
 

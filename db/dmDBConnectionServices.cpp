@@ -6,10 +6,10 @@
 #include "db/KorvaneLogon.h"
 #include "db/client/ClientLibrary.h"
 #include "db/dmDBConnectionUnit.h"
+#include "formats/Text.h"
 #include "platform/Errors.h"
 #include "platform/InstallTools2.h"
 #include "platform/Messages.h"
-#include "platform/Text.h"
 
 namespace kv {
 
@@ -224,6 +224,9 @@ bool TdmDBConnection::IsOnDBServer() {
       default:
         break;
     }
+  } catch (const SilentAbort&) {
+    // The computer name's failure has shown its own message.
+    onServer = false;
   } catch (const std::exception& E) {
     ShowError(E.what());
     onServer = false;

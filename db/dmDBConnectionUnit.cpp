@@ -249,6 +249,11 @@ void TdmDBConnection::CheckServerVersion(const std::string& client) {
     GetServerInfo(server, implementation, serviceVersion);
   }
   const TIBServerType type = PairVersions(client, server);
+  // A row another workstation holds is waited for a bounded time (Firebird 2 and later), by the
+  // module's transaction and by the connected users' one alike.
+  const int lockTimeout = type == Firebird25 || type == Firebird30 ? LockTimeoutSeconds : 0;
+  GlobalTransaction->LockTimeout = lockTimeout;
+  DatabaseManager->SetLockTimeout(lockTimeout);
   if (type == UnknownServer) {
     Disconnect();
     throw Error(
@@ -331,6 +336,18 @@ std::string TdmDBConnection::GetServerVersion(const std::string& ServerName) {
 
 // --- Connecting ----------------------------------------------------------------------------------
 
+template <typename Steps>
+void TdmDBConnection::DisconnectedOnFailure(Steps&& steps) {
+  try {
+    steps();
+  } catch (...) {
+    // Whatever failed after the attachment must not leave it open: the next caller would take it
+    // for its own database (another company's), and a registered user would stay behind.
+    Disconnect();
+    throw;
+  }
+}
+
 void TdmDBConnection::GetDBVersion(std::string& DbI, std::int32_t& DbV) {
   Disconnect();
   const std::string client = CheckClientVersion();
@@ -339,23 +356,26 @@ void TdmDBConnection::GetDBVersion(std::string& DbI, std::int32_t& DbV) {
     throw Error("Le nom de la base de données manque.\r\nVeuillez compléter la configuration du programme.");
   }
   DatabaseManager->Connect();
-  CheckServerVersion(client);
-  DatabaseManager->GetDBVersion(DbI, DbV);
+  DisconnectedOnFailure([&] {
+    CheckServerVersion(client);
+    DatabaseManager->GetDBVersion(DbI, DbV);
+  });
 }
 
 void TdmDBConnection::Connect() {
   std::string DbI;
   std::int32_t DbV = 0;
   GetDBVersion(DbI, DbV);
-  if (!FDoNotCheckDBVersion &&
-      (DbI != DatabaseManager->DBIdentifier() || DbV != DatabaseManager->DBVersion())) {
-    Disconnect();
-    throw Error("La base de données n'est pas compatible avec le programme!" + std::string(kCRLF) + kCRLF +
-                "Database : " + DbI + kCRLF + "Version : " + std::to_string(DbV));
-  }
-  CheckFreeDiskSpace();
-  // A disk too full has just ended the attachment: there is nobody to register.
-  if (IBDatabase->Connected()) DatabaseManager->RegisterUser(GetUserStr());
+  DisconnectedOnFailure([&] {
+    if (!FDoNotCheckDBVersion &&
+        (DbI != DatabaseManager->DBIdentifier() || DbV != DatabaseManager->DBVersion())) {
+      throw Error("La base de données n'est pas compatible avec le programme!" + std::string(kCRLF) + kCRLF +
+                  "Database : " + DbI + kCRLF + "Version : " + std::to_string(DbV));
+    }
+    CheckFreeDiskSpace();
+    // A disk too full has just ended the attachment: there is nobody to register.
+    if (IBDatabase->Connected()) DatabaseManager->RegisterUser(GetUserStr());
+  });
 }
 
 void TdmDBConnection::ConnectAsKorvane() {
@@ -367,7 +387,7 @@ void TdmDBConnection::ConnectAsKorvane() {
   DatabaseManager->SetRole(KorvaneRole);
   DatabaseManager->SetPassword(KorvanePassword);
   Connect();
-  CheckFreeDiskSpace();
+  DisconnectedOnFailure([&] { CheckFreeDiskSpace(); });
 }
 
 void TdmDBConnection::ReConnectAsUser() {
@@ -391,7 +411,7 @@ void TdmDBConnection::ConnectAnyVersion() {
     throw;
   }
   FDoNotCheckDBVersion = false;
-  CheckFreeDiskSpace();
+  DisconnectedOnFailure([&] { CheckFreeDiskSpace(); });
 }
 
 bool TdmDBConnection::Connected() {
@@ -425,6 +445,9 @@ void TdmDBConnection::ClearAllConnections() {
   }
   FWasConnected = false;
   SetDepth(0);
+  // The next attachment's server decides again whether it knows a lock time-out.
+  GlobalTransaction->LockTimeout = 0;
+  DatabaseManager->SetLockTimeout(0);
 }
 
 int TdmDBConnection::GetConnectionCount() {
@@ -661,7 +684,8 @@ bool TdmDBConnection::TestDbConnection(const std::string& DBIdentifier, const st
     throw;
   }
   EndBusyCursor();
-  if (ShowMsg) {
+  // A failed disk check has shown its own message and disconnected.
+  if (ShowMsg && ok) {
     ShowInformation("Connexion \"" + DBIdentifier + "\" OK." + kCRLF + FormatThousands(free / 1000000) +
                     " Mb");
   }

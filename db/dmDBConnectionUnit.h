@@ -52,6 +52,9 @@ class TdmDBConnection : public TComponent {
   // warns (1 Mb in the messages is 1,000,000 bytes).
   static constexpr std::int64_t kCriticalFreeSpace = 50000000;
   static constexpr std::int64_t kLowFreeSpace = 150000000;
+  // Seconds a transaction waits at most for a row another workstation holds, on servers that
+  // know a lock time-out (Firebird 2 and later).
+  static constexpr int kLockTimeoutSeconds = 10;
 
   // Builds the members; both timers run from now. Loads no client library.
   TdmDBConnection();
@@ -189,6 +192,8 @@ class TdmDBConnection : public TComponent {
   // replace it (a wrapper of the service's own output can add lines a server rarely writes).
   // Unset: the service's own output (TIBControlService::NextLine).
   TServiceOutputReader ServiceOutputReader;
+  // The lock time-out the version check gives the module's transactions; tests shorten it.
+  int LockTimeoutSeconds = kLockTimeoutSeconds;
 
   // --- Members, in their order of creation -----------------------------------------------------
 
@@ -213,6 +218,10 @@ class TdmDBConnection : public TComponent {
   void CheckFreeDiskSpace();
   // The provider's update-error handler of the client datasets: raises the French message.
   [[noreturn]] static void ProviderUpdateError(const std::exception& E, TUpdateKind UpdateKind);
+  // Runs the steps of a connection that follow the attachment; on a failure disconnects (the
+  // user unregistered) and raises it again.
+  template <typename Steps>
+  void DisconnectedOnFailure(Steps&& steps);
 
   // Event handlers.
   void TimerUsersTimer();

@@ -9,10 +9,10 @@
 #include <ostream>
 
 #include "engine/PartFile.h"
+#include "formats/RtfReader.h"
+#include "formats/Text.h"
 #include "platform/FileUtils.h"
 #include "platform/Messages.h"
-#include "platform/RtfReader.h"
-#include "platform/Text.h"
 
 namespace kv {
 

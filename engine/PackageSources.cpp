@@ -6,9 +6,9 @@
 
 #include "engine/LittleEndian.h"
 #include "engine/Package.h"
+#include "formats/PeImage.h"
+#include "formats/Text.h"
 #include "platform/MappedFile.h"
-#include "platform/PeImage.h"
-#include "platform/Text.h"
 #include "platform/Win32.h"
 
 namespace kv {

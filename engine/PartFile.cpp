@@ -3,10 +3,10 @@
 #include <atomic>
 #include <charconv>
 
+#include "formats/Text.h"
 #include "platform/Errors.h"
 #include "platform/FileUtils.h"
 #include "platform/Messages.h"
-#include "platform/Text.h"
 #include "platform/Win32Shell.h"
 
 namespace kv {

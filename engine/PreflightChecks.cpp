@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "engine/UpdateCommon.h"
+#include "formats/Text.h"
 #include "platform/Messages.h"
-#include "platform/Text.h"
 #include "platform/UserInterface.h"
 
 namespace kv {

@@ -6,9 +6,9 @@
 
 #include "engine/Package.h"
 #include "engine/PartFile.h"
+#include "formats/Text.h"
 #include "platform/Errors.h"
 #include "platform/FileUtils.h"
-#include "platform/Text.h"
 #include "platform/UserInterface.h"
 
 namespace kv {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "db/IBManagers.h"
-#include "platform/Text.h"
+#include "formats/Text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <span>
 
-#include "platform/PeImage.h"
-#include "platform/VersionResource.h"
+#include "formats/PeImage.h"
+#include "formats/VersionResource.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);

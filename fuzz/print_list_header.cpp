@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Text.h"
+#include "formats/Text.h"
 #include "products/dmStructurePrintingUnit.h"
 
 namespace {

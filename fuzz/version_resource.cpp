@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "platform/VersionResource.h"
+#include "formats/VersionResource.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   try {

@@ -2,16 +2,11 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 
-namespace kv {
+#include "formats/Error.h"
 
-// Base of every error the program raises on purpose.
-class Error : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+namespace kv {
 
 // An operating-system failure, carrying the Windows error code.
 class SystemError : public Error {

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cctype>
 
+#include "formats/VersionResource.h"
 #include "platform/Errors.h"
 #include "platform/Messages.h"
-#include "platform/VersionResource.h"
 
 namespace kv {
 

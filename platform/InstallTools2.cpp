@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <random>
 
+#include "formats/Text.h"
+#include "formats/VersionResource.h"
 #include "platform/Errors.h"
 #include "platform/FileUtils.h"
 #include "platform/Messages.h"
-#include "platform/Text.h"
-#include "platform/VersionResource.h"
 
 namespace kv {
 

@@ -4,11 +4,11 @@
 #include <array>
 #include <cstdlib>
 
+#include "formats/Text.h"
 #include "platform/Errors.h"
 #include "platform/FileUtils.h"
 #include "platform/InstallTools2.h"
 #include "platform/Messages.h"
-#include "platform/Text.h"
 
 namespace kv {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "formats/VersionResource.h"
 #include "platform/Errors.h"
-#include "platform/VersionResource.h"
 
 namespace kv {
 

@@ -1,6 +1,6 @@
 // Registry values as Windows stores them (strings in UTF-16LE with their terminating null), and
 // key paths: the same on every backend.
-#include "platform/Text.h"
+#include "formats/Text.h"
 #include "platform/Win32.h"
 
 namespace kv::win {

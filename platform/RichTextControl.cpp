@@ -1,6 +1,6 @@
 #include "platform/RichTextControl.h"
 
-#include "platform/Text.h"
+#include "formats/Text.h"
 
 namespace kv {
 

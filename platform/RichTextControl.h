@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/RtfReader.h"
+#include "formats/RtfReader.h"
 
 namespace kv {
 

@@ -56,6 +56,15 @@ UserInterface& Ui();
 // Installs an interface (not owned); nullptr restores the console one.
 void SetUi(UserInterface* ui);
 
+// Installs an interface for the guard's life and restores the console one afterwards.
+class ScopedUi {
+ public:
+  explicit ScopedUi(UserInterface& ui) { SetUi(&ui); }
+  ~ScopedUi() { SetUi(nullptr); }
+  ScopedUi(const ScopedUi&) = delete;
+  ScopedUi& operator=(const ScopedUi&) = delete;
+};
+
 // The console interface: writes "[caption] text" to standard error and answers questions by a
 // fixed policy. Unattended mode and the command-line tools use it.
 class ConsoleUserInterface : public UserInterface {

@@ -2,10 +2,11 @@
 // running program was built with: the same on every backend.
 #include <string>
 
+#include "platform/VersionFile.h"
+
+#include "formats/PeImage.h"
+#include "formats/VersionResource.h"
 #include "platform/MappedFile.h"
-#include "platform/PeImage.h"
-#include "platform/VersionResource.h"
-#include "platform/Win32.h"
 
 namespace kv::host {
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/VersionResource.h"
+
 namespace kv::win {
 
 using DWORD = std::uint32_t;
@@ -329,26 +331,7 @@ class RegKey {
 };
 
 // ---------------------------------------------------------------------------------------------
-// Version resources
-
-struct VersionStrings {
-  std::string translation;  // "040C04E4": language then code page, upper-case hexadecimal
-  std::vector<std::pair<std::string, std::string>> values;
-};
-
-// What a VS_VERSIONINFO resource holds.
-struct VersionResource {
-  bool hasFixedInfo = false;
-  std::uint32_t fileVersionMS = 0;
-  std::uint32_t fileVersionLS = 0;
-  std::uint32_t productVersionMS = 0;
-  std::uint32_t productVersionLS = 0;
-  std::vector<std::uint32_t> translations;  // each: language in the low 16 bits, code page high
-  std::vector<VersionStrings> stringTables;
-
-  // VerQueryValue of "\StringFileInfo\<translation>\<key>" (translation compared without case).
-  std::optional<std::string> QueryString(const std::string& translation, const std::string& key) const;
-};
+// Version resources (the record, VersionResource, is in formats/VersionResource.h)
 
 // The version resource of a file (GetFileVersionInfo); a bare name is found by the library search.
 // nullopt when the file is missing or has no version resource. The running program's own file

@@ -73,11 +73,11 @@ UpdateOutcome InstallCommonFiles(TdmUpdateCommon& engine) {
 UpdateOutcome UpdateCommonPdfLibrary(TdmUpdateCommon& engine) {
   try {
     const std::string folder = CommonProgramsFolder();
-    if (folder.empty()) return UpdateOutcome::Failed;
+    if (folder.empty()) return UpdateOutcome::NotPerformed;
     ForceDirectories(folder);
     std::string source;
     ExtractResourceToFile(kPdfLibrary, engine.NewTempFileName(kTempPrefix), source);
-    if (source.empty()) return UpdateOutcome::Failed;
+    if (source.empty()) return UpdateOutcome::NotPerformed;
     engine.ReportLine("");
     engine.CopyPackagedFile(source, folder + kPdfLibrary, true);
     return UpdateOutcome::Completed;

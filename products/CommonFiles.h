@@ -29,7 +29,8 @@ bool InstallListedFiles(TdmUpdateCommon& engine, const std::string& targetFolder
 // suite is installed).
 UpdateOutcome InstallCommonFiles(TdmUpdateCommon& engine);
 // Copies the package's "wPDF300A.dll" into the common folder, after an empty report line.
-// Completed, or Failed when there is no suite, no such file in the package, or an error.
+// Completed; NotPerformed, silently, when there is no suite or no such file in the package;
+// Failed when the copy or another step failed (reported).
 UpdateOutcome UpdateCommonPdfLibrary(TdmUpdateCommon& engine);
 
 }  // namespace kv

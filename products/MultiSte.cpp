@@ -2,9 +2,10 @@
 
 #include <algorithm>
 
+#include "formats/Text.h"
+#include "platform/Errors.h"
 #include "platform/FileUtils.h"
 #include "platform/Messages.h"
-#include "platform/Text.h"
 #include "platform/Win32.h"
 #include "products/ProductLocation.h"
 
@@ -26,15 +27,17 @@ void DeleteKeyTree(win::HKEY root, const std::string& path) {
 }
 
 // The lines of a text file in code page 1252: CR LF, CR or LF end a line; a last line end adds
-// no empty line, empty lines in between are kept.
+// no empty line, empty lines in between are kept. Raises the system's error when the file cannot
+// be read.
 std::vector<std::string> ReadLines(const std::string& fileName) {
   std::vector<std::string> lines;
   auto file = win::File::Create(fileName, win::GENERIC_READ, win::FILE_SHARE_READ, win::OPEN_EXISTING);
-  if (!file) return lines;
+  if (!file) throw SystemError::FromLastError();
   std::string bytes;
   char buffer[4096];
-  for (long long n; (n = file->Read(buffer, sizeof buffer)) > 0;)
-    bytes.append(buffer, static_cast<std::size_t>(n));
+  long long n;
+  while ((n = file->Read(buffer, sizeof buffer)) > 0) bytes.append(buffer, static_cast<std::size_t>(n));
+  if (n < 0) throw SystemError::FromLastError();
   const std::string text = text::Cp1252ToUtf8(bytes);
   std::size_t start = 0;
   while (start < text.size()) {
@@ -71,8 +74,15 @@ void TFMultiSte::ChargeFichier() {
   ComboBoxCompanies.Items.clear();
   ComboBoxCompanies.ItemIndex = -1;
   FFilename = GetMultisteFilename();
+  FReadError.clear();
   if (!FFilename.empty() && IsExistingFile(FFilename)) {
-    ComboBoxCompanies.Items = ReadLines(FFilename);
+    try {
+      ComboBoxCompanies.Items = ReadLines(FFilename);
+    } catch (const std::exception& error) {
+      // Read as empty, the list would pass over every company but the default one without a word.
+      FReadError = error.what();
+      ComboBoxCompanies.Text.clear();
+    }
   } else {
     ComboBoxCompanies.Text.clear();
   }

@@ -14,7 +14,8 @@ class TFMultiSte {
 
   // Fills ComboBoxCompanies from the company list file and selects the company last chosen
   // ("LastCompany" of HKCU "Software\KORVANE S.A.\Multiste"), or the first. Raises the registry's
-  // error when that key exists but cannot be read.
+  // error when that key exists but cannot be read; a file that exists but cannot be read leaves
+  // the list empty and its error in FReadError.
   void ChargeFichier();
   // The company list file: C:\korvane\multiste.txt, C:\korvane\multiste.txt.txt,
   // C:\wkorvane\multiste.txt, C:\wkorvane\multiste.txt.txt, the suite's Common\Programs\ folder +
@@ -29,6 +30,9 @@ class TFMultiSte {
     std::string Text;
   } ComboBoxCompanies;
   std::string FFilename;
+  // Why the company list file could not be read (the system's text); empty when it was read or
+  // there is none. The list is then empty.
+  std::string FReadError;
 };
 
 }  // namespace kv

@@ -8,10 +8,10 @@
 #include "db/dmDBConnectionUnit.h"
 #include "engine/Package.h"
 #include "engine/UpdateCommon.h"
+#include "formats/Text.h"
 #include "platform/Errors.h"
 #include "platform/FileUtils.h"
 #include "platform/Messages.h"
-#include "platform/Text.h"
 #include "products/EngineParts.h"
 #include "products/MultiSte.h"
 #include "products/ProductFiles.h"
@@ -72,16 +72,17 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-// The first character of a UTF-8 text that ISO 8859-1 has no form for; empty when there is none.
-std::string FirstNonLatin1Character(const std::string& utf8) {
-  for (std::size_t i = 0; i < utf8.size();) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    const std::string character = utf8.substr(i, length);
-    if (!text::Utf8ToLatin1Exact(character)) return character;
-    i += length;
-  }
-  return {};
+// The text as the suite's programs store it: its code page 1252 bytes, each byte the ISO 8859-1
+// character of the same code (they read it back through the same character set). A text without a
+// code page 1252 form stays as it is, and the database layer refuses it.
+std::string StoredForm(const std::string& utf8) {
+  const std::string bytes = text::Utf8ToCp1252(utf8);
+  return text::Cp1252ToUtf8(bytes) == utf8 ? text::Latin1ToUtf8(bytes) : utf8;
+}
+
+// A stored text as the user reads it: in code page 1252.
+std::string ShownForm(const std::string& stored) {
+  return text::Cp1252ToUtf8(text::Utf8ToLatin1(stored));
 }
 
 // The names of the package's list that may be used: a name that would leave the target folder is
@@ -188,6 +189,11 @@ bool ImportAllCompanyPrintLists(TdmUpdateCommon& engine, const std::string& Fold
     const std::vector<std::string>& lines;
     ~Restore() { *engine.PrintLists = lines; }
   } restore{engine, packaged};
+  if (engine.CompanyList && !engine.CompanyList->FReadError.empty()) {
+    engine.ReportLine("La liste des sociétés " + engine.CompanyList->FFilename + " ne peut pas être lue :\r\n" +
+                      engine.CompanyList->FReadError);
+    result = false;
+  }
   const std::vector<std::string>& companies = CompanyNames(engine);
   if (companies.empty()) return ImportCompanyPrintLists(engine, "", stream) && result;
   for (const std::string& company : companies) {
@@ -203,7 +209,6 @@ bool ImportCompanyPrintLists(TdmUpdateCommon& engine, const std::string& Company
     engine.ReportLine("Echec de connexion a la société " + shown + ", mise à jour des listes non effectuée.");
     return false;
   }
-  bool allImported = true;
   try {
     Stream.str({});
     Stream.clear();
@@ -211,7 +216,7 @@ bool ImportCompanyPrintLists(TdmUpdateCommon& engine, const std::string& Company
       if (!IsDatabaseList(name)) continue;
       // A list the package lacks is passed over.
       if (!LoadResourceToStream(name, Stream)) continue;
-      if (!ImportPrintList(engine, name, Stream)) allImported = false;
+      ImportPrintList(engine, name, Stream);
     }
   } catch (...) {
     try {
@@ -222,45 +227,44 @@ bool ImportCompanyPrintLists(TdmUpdateCommon& engine, const std::string& Company
     throw;
   }
   DisconnectDatabase(engine);
-  return allImported;
+  return true;
 }
 
-bool ImportPrintList(TdmUpdateCommon& engine, const std::string& Name, std::stringstream& Stream) {
+void ImportPrintList(TdmUpdateCommon& engine, const std::string& Name, std::stringstream& Stream) {
   const std::string bytes = Stream.str();
-  if (bytes.empty()) return true;
+  if (bytes.empty()) return;
   Stream.str({});
   Stream.clear();
-  const std::string text = text::Cp1252ToUtf8(bytes);
-  // Storing a substitute would change the list behind the user's back: the list is refused.
-  if (const std::string refused = FirstNonLatin1Character(text); !refused.empty()) {
-    engine.ReportLine(
-        "La liste d'impression " + Name + " contient le caractère « " + refused +
-        " » que la base de données (ISO 8859-1) ne peut pas enregistrer : elle n'est pas importée.");
-    return false;
-  }
-  const std::vector<std::string> lines = SplitLines(text);
+  // The list's bytes go into the columns unchanged: the suite shows them in code page 1252, so the
+  // byte 0x80 stored as it is is the "€" the layout means.
+  const std::vector<std::string> lines = SplitLines(text::Latin1ToUtf8(bytes));
   const std::string listName = text::ToLower(WithoutExtension(Name));
+  const std::string storedName = StoredForm(listName);
   TdmStructurePrinting& store = *StructurePrintingOf(engine);
-  if (store.PrintParamsExist(listName)) {
-    store.UpdatePrintParams(listName, lines);
+  if (store.PrintParamsExist(storedName)) {
+    store.UpdatePrintParams(storedName, lines);
     engine.ReportLine(PrintListUpdatedText(listName));
   } else {
-    engine.ReportLine(PrintListAddedText(store.InsertPrintParams(listName, lines)));
+    engine.ReportLine(PrintListAddedText(ShownForm(store.InsertPrintParams(storedName, lines))));
   }
-  return true;
 }
 
 bool ConnectCompanyDatabase(TdmUpdateCommon& engine, const std::string& Company) {
   TdmDBConnection* connection = DBConnectionOf(engine);
   // Without a store nothing could be written: no company is opened.
   if (connection == nullptr || StructurePrintingOf(engine) == nullptr) return false;
-  if (connection->Connected()) return true;
   const auto kind = std::find_if(std::begin(kCompanyDatabases), std::end(kCompanyDatabases),
                                  [&](const CompanyDatabaseKind& k) { return k.code == engine.ProductCode; });
   if (kind == std::end(kCompanyDatabases)) return false;
   const std::string company = Company.empty() ? kDefaultCompany : Company;
   const std::string databaseName = GetProductDatabaseName(ProductKeyName(engine.ProductCode), company, true);
   if (databaseName.empty()) return false;
+  // An attachment still open is kept only when it is this company's own database: the lists of one
+  // company must never be written into another's. Any other is closed by SetParams below.
+  if (connection->Connected() && connection->DatabaseManager->ConnectionString() == databaseName &&
+      connection->DatabaseManager->DBIdentifier() == kind->identifier &&
+      connection->DatabaseManager->DBVersion() == kind->version)
+    return true;
   BeginBusyCursor();
   try {
     connection->Init(kind->version, kind->identifier, "Base de données", "Updater");

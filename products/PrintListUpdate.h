@@ -22,12 +22,12 @@ UpdateOutcome UpdatePrintLists(TdmUpdateCommon& engine, const std::string& Folde
 // the trading product's lists copied into Folder instead. True when every company was updated.
 bool ImportAllCompanyPrintLists(TdmUpdateCommon& engine, const std::string& Folder);
 // One company's database opened, its lists written, the database closed (also on error). False
-// when the database could not be opened or a list was refused.
+// when the database could not be opened.
 bool ImportCompanyPrintLists(TdmUpdateCommon& engine, const std::string& Company, std::stringstream& Stream);
-// Writes the list whose bytes (code page 1252) the stream holds, then empties the stream. A list
-// with a character the databases' ISO 8859-1 cannot hold ('€', 'œ', ...) is refused and reported
-// without touching the database: false.
-bool ImportPrintList(TdmUpdateCommon& engine, const std::string& Name, std::stringstream& Stream);
+// Writes the list whose bytes (code page 1252) the stream holds, then empties the stream. The bytes
+// are stored unchanged: each one the ISO 8859-1 character of the same code, as the suite's programs
+// write and read them; the report shows the list's texts in code page 1252.
+void ImportPrintList(TdmUpdateCommon& engine, const std::string& Name, std::stringstream& Stream);
 // Opens the company's database of the running product as the maker's user; true only when the
 // connection module is connected afterwards. Never raises.
 bool ConnectCompanyDatabase(TdmUpdateCommon& engine, const std::string& Company);

@@ -3,10 +3,10 @@
 #include <array>
 #include <variant>
 
+#include "formats/Text.h"
 #include "platform/FileUtils.h"
 #include "platform/InstallTools2.h"
 #include "platform/Messages.h"
-#include "platform/Text.h"
 #include "platform/Win32.h"
 #include "products/ProductTable.h"
 

@@ -3,7 +3,7 @@
 #include <array>
 #include <utility>
 
-#include "platform/Text.h"
+#include "formats/Text.h"
 
 namespace kv {
 

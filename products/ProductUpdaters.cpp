@@ -7,11 +7,11 @@
 
 #include "engine/Package.h"
 #include "engine/UpdateCommon.h"
+#include "formats/Text.h"
 #include "platform/Errors.h"
 #include "platform/FileUtils.h"
 #include "platform/InstallTools2.h"
 #include "platform/Messages.h"
-#include "platform/Text.h"
 #include "platform/Win32.h"
 #include "products/CommonFiles.h"
 #include "products/PrintListUpdate.h"
@@ -143,7 +143,9 @@ UpdateOutcome UpdateMainProduct(TdmUpdateCommon& engine) {
     CopyCompanion(engine, currentFile, "WinTessivo.chm", folder);
     currentFile.clear();
     const UpdateOutcome result = UpdatePrintLists(engine, "");
-    UpdateCommonPdfLibrary(engine);
+    // The library the package carries and could not be copied (held by a running program) is
+    // reported there: the update ends with warnings.
+    if (UpdateCommonPdfLibrary(engine) == UpdateOutcome::Failed) return UpdateOutcome::CompletedWithWarnings;
     return result;
   } catch (const std::exception& error) {
     engine.ReportLine(currentFile.empty() ? std::string(error.what())
@@ -276,7 +278,8 @@ UpdateOutcome UpdateKorvane5Data(TdmUpdateCommon& engine, ProductCode code) {
   if (folder.empty()) throw Error("Répertoire Korvane5 pas trouvé.");
   try {
     const std::string installed = PathWithDelimiter(folder) + currentFile;
-    SetProductProgramPath(key, installed);
+    // Only a folder that holds the data is registered: a registered folder is never searched again.
+    if (IsExistingFile(installed)) SetProductProgramPath(key, installed);
     UpdateOutcome result = engine.ReplaceFileByVersion(packaged, installed, true, true);
     if (result == UpdateOutcome::Completed) {
       LoadFileNames(engine);

@@ -11,10 +11,9 @@
 #include "db/Component.h"
 #include "db/IBComponents.h"
 #include "db/IBManagers.h"
+#include "db/dmDBConnectionUnit.h"
 
 namespace kv {
-
-class TdmDBConnection;
 
 // The descriptions and the comment a printing list's header lines give it.
 struct TPrintListHeader {
@@ -47,7 +46,7 @@ class TdmStructurePrinting : public TComponent {
 
   // How long a row operation waits for a list another transaction holds, on Firebird 2 and later
   // servers (older ones wait as the client's default does).
-  static constexpr int kLockTimeoutSeconds = 10;
+  static constexpr int kLockTimeoutSeconds = TdmDBConnection::kLockTimeoutSeconds;
 
   // Components, in their order of creation.
   std::unique_ptr<TTableManager> ManagerPrintParams;

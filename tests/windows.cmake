@@ -22,9 +22,10 @@ function(kv_add_windows_test name)
 endfunction()
 
 set(T ${CMAKE_CURRENT_SOURCE_DIR})
-kv_add_windows_test(kv_platform_tests LIBRARIES kv_platform SOURCES
-  ${T}/platform/PeImageTest.cpp ${T}/platform/PeProgramWriterTest.cpp ${T}/platform/RtfReaderTest.cpp ${T}/platform/TextTest.cpp
-  ${T}/platform/TimersTest.cpp)
+kv_add_windows_test(kv_formats_tests LIBRARIES kv_formats SOURCES
+  ${T}/formats/PeImageTest.cpp ${T}/formats/PeProgramWriterTest.cpp ${T}/formats/RtfReaderTest.cpp
+  ${T}/formats/TextTest.cpp)
+kv_add_windows_test(kv_platform_tests LIBRARIES kv_platform SOURCES ${T}/platform/TimersTest.cpp)
 file(GLOB KV_WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${T}/platform/win32/*.cpp)
 kv_add_windows_test(kv_win32_tests LIBRARIES kv_engine SOURCES ${KV_WIN32_TEST_SOURCES})
 kv_add_windows_test(kv_engine_tests LIBRARIES kv_engine SOURCES ${T}/engine/PackageRecordTest.cpp)

@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <map>
 
+#include "db/client/CallWatchdog.h"
 #include "db/client/ClientLibrary.h"
 #include "db/client/DatabaseError.h"
 #include "db/client/IscApi.h"
-#include "platform/Text.h"
+#include "formats/Text.h"
 
 namespace kv::fb {
 
@@ -26,7 +27,8 @@ const std::map<std::string, unsigned char>& DpbStrings() {
 }
 const std::map<std::string, unsigned char>& DpbNumbers() {
   static const std::map<std::string, unsigned char> items = {{"sql_dialect", isc_dpb_sql_dialect},
-                                                             {"num_buffers", isc_dpb_num_buffers}};
+                                                             {"num_buffers", isc_dpb_num_buffers},
+                                                             {"connect_timeout", isc_dpb_connect_timeout}};
   return items;
 }
 
@@ -75,7 +77,12 @@ Attachment::~Attachment() {
 void Attachment::Attach(const std::string& connectionString, const std::vector<std::string>& params,
                         int dialect) {
   if (IsAttached()) throw DatabaseError("La base de données est déjà ouverte.");
-  const std::string dpb = BuildDpb(params);
+  std::vector<std::string> all = params;
+  // The attachment has no handle for the watchdog yet: a server that takes the connection but
+  // never answers is bounded by the client's own connect time-out.
+  if (!IsLocalConnectionString(connectionString))
+    all.push_back("connect_timeout=" + std::to_string(CallTimeLimit().count()));
+  const std::string dpb = BuildDpb(all);
   const std::string name = detail::ClientNameBytes(connectionString);
   const auto& api = Api();
   ISC_STATUS_ARRAY status = {};
@@ -111,6 +118,7 @@ void Attachment::Create(const std::string& connectionString, const std::vector<s
 void Attachment::Drop() {
   if (!IsAttached()) throw DatabaseError("La base de données n'est pas ouverte.");
   ISC_STATUS_ARRAY status = {};
+  const detail::WatchedCall watched(impl_->db);
   Api().isc_drop_database(status, &impl_->db);
   Check(status);
   impl_->db = 0;
@@ -119,7 +127,10 @@ void Attachment::Drop() {
 void Attachment::Detach() {
   if (!IsAttached()) return;
   ISC_STATUS_ARRAY status = {};
-  Api().isc_detach_database(status, &impl_->db);
+  {
+    const detail::WatchedCall watched(impl_->db);
+    Api().isc_detach_database(status, &impl_->db);
+  }
   Check(status);
   impl_->db = 0;
 }
@@ -128,6 +139,7 @@ void Attachment::ForceClose() noexcept {
   if (!IsAttached()) return;
   try {
     ISC_STATUS_ARRAY status = {};
+    const detail::WatchedCall watched(impl_->db);
     Api().isc_detach_database(status, &impl_->db);
   } catch (...) {
   }
@@ -148,7 +160,10 @@ int Attachment::OdsMajorVersion() const {
   ISC_STATUS_ARRAY status = {};
   const char items[] = {isc_info_ods_version, isc_info_end};
   char buffer[64] = {};
-  Api().isc_database_info(status, &impl_->db, sizeof items, items, sizeof buffer, buffer);
+  {
+    const detail::WatchedCall watched(impl_->db);
+    Api().isc_database_info(status, &impl_->db, sizeof items, items, sizeof buffer, buffer);
+  }
   Check(status);
   if (static_cast<unsigned char>(buffer[0]) != isc_info_ods_version) {
     throw DatabaseError("Le serveur n'a pas donné la version de la structure de la base de données.");
@@ -168,6 +183,7 @@ bool Attachment::IsAlive() const noexcept {
     ISC_STATUS_ARRAY status = {};
     const char items[] = {isc_info_ods_version, isc_info_end};
     char buffer[64] = {};
+    const detail::WatchedCall watched(impl_->db);
     Api().isc_database_info(status, &impl_->db, sizeof items, items, sizeof buffer, buffer);
     return !detail::Failed(status) && buffer[0] == isc_info_ods_version;
   } catch (...) {
@@ -183,8 +199,11 @@ std::vector<std::string> Attachment::UserNames() const {
   for (std::size_t size = 1024; size <= 1024 * 1024; size *= 4) {
     std::string buffer(size, '\0');
     ISC_STATUS_ARRAY status = {};
-    api.isc_database_info(status, &impl_->db, sizeof items, items,
-                          static_cast<short>(std::min<std::size_t>(size, 32767)), buffer.data());
+    {
+      const detail::WatchedCall watched(impl_->db);
+      api.isc_database_info(status, &impl_->db, sizeof items, items,
+                            static_cast<short>(std::min<std::size_t>(size, 32767)), buffer.data());
+    }
     Check(status);
     std::vector<std::string> names;
     std::size_t pos = 0;

@@ -7,9 +7,9 @@
 
 #include "db/client/DatabaseError.h"
 #include "db/client/IscApi.h"
+#include "formats/Text.h"
+#include "formats/VersionResource.h"
 #include "platform/Errors.h"
-#include "platform/Text.h"
-#include "platform/VersionResource.h"
 #include "platform/Win32.h"
 #ifndef _WIN32
 #include "platform/host/Prefix.h"
@@ -48,6 +48,21 @@ struct LoadedClient {
 
 std::mutex gMutex;
 std::map<std::string, std::unique_ptr<LoadedClient>> gClients;
+
+// At the end of the process, each loaded client is shut down (fb_shutdown): the embedded engine's
+// threads and the client's own end before the process does, so that nothing scans or runs them
+// while the process is torn down (LeakSanitizer's check comes after this). Registered with atexit
+// once a client is loaded, so that it runs before the client library's own static destructors.
+// Only the process that loaded the client does it: a child made by fork() has none of its threads.
+long gLoader = 0;
+void ShutdownClients() {
+  if (detail::ProcessId() != gLoader) return;
+  std::lock_guard lock(gMutex);
+  for (auto& [name, client] : gClients) {
+    if (client && client->error.empty() && client->api.fb_shutdown != nullptr)
+      client->api.fb_shutdown(0, fb_shutrsn_exit_called);
+  }
+}
 
 // --- The only platform-specific part: the library loader -----------------------------------
 
@@ -174,11 +189,16 @@ std::unique_ptr<LoadedClient> Load(const std::string& name) {
   Bind(library, api.fb_interpret, "fb_interpret");
   Bind(library, api.isc_interprete, "isc_interprete");
   Bind(library, api.isc_get_client_version, "isc_get_client_version");
+  Bind(library, api.fb_cancel_operation, "fb_cancel_operation");
+  Bind(library, api.fb_shutdown, "fb_shutdown");
   if (missing.empty() && api.fb_interpret == nullptr && api.isc_interprete == nullptr)
     missing = "fb_interpret";
   if (!missing.empty()) {
     loaded->error = MissingText(name, "la fonction " + missing + " manque");
     api = detail::IscApi{};
+  } else if (gLoader == 0) {
+    gLoader = detail::ProcessId();
+    std::atexit(ShutdownClients);
   }
   return loaded;
 }
@@ -251,6 +271,14 @@ std::string ClientDatabaseName(const std::string& connectionString) {
 }
 
 namespace detail {
+
+long ProcessId() noexcept {
+#ifdef _WIN32
+  return static_cast<long>(::GetCurrentProcessId());
+#else
+  return static_cast<long>(::getpid());
+#endif
+}
 
 #ifdef _WIN32
 FileNameLocale::FileNameLocale() = default;

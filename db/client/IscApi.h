@@ -44,7 +44,27 @@ struct IscApi {
   // Deprecated in today's ibase.h, hence its type written out.
   ISC_LONG(ISC_EXPORT* isc_interprete)(ISC_SCHAR*, ISC_STATUS**) = nullptr;
   KV_ISC_ENTRY(isc_get_client_version)
+  // Optional: Firebird 2.5 and later.
+  KV_ISC_ENTRY(fb_cancel_operation)
+  KV_ISC_ENTRY(fb_shutdown)
 #undef KV_ISC_ENTRY
+};
+
+// The running process: a child made by fork() shares the parent's memory, not its threads.
+long ProcessId() noexcept;
+
+// Around every call that waits for the server on an attachment: past the call time limit
+// (CallWatchdog.h) the watchdog thread aborts the attachment, and the call returns its network
+// error. Entering and leaving never throw.
+class WatchedCall {
+ public:
+  explicit WatchedCall(isc_db_handle db) noexcept;
+  ~WatchedCall();
+  WatchedCall(const WatchedCall&) = delete;
+  WatchedCall& operator=(const WatchedCall&) = delete;
+
+ private:
+  unsigned long long id_ = 0;  // 0: not watched (no handle)
 };
 
 // The loaded client library (loaded on first use, FIREBIRD set first). Throws DatabaseError with

@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <vector>
 
+#include "db/client/CallWatchdog.h"
 #include "db/client/ClientLibrary.h"
 #include "db/client/DatabaseError.h"
 #include "db/client/IscApi.h"
-#include "platform/Text.h"
+#include "formats/Text.h"
 
 namespace kv::fb {
 
@@ -42,14 +43,23 @@ class Spb {
     bytes_ += value;
     return *this;
   }
+  Spb& Int1(char item, std::uint32_t value) {  // one-byte length, 4-byte number (attachment items)
+    bytes_ += item;
+    bytes_ += static_cast<char>(4);
+    return Number(value);
+  }
   Spb& Int4(char item, std::uint32_t value) {
     bytes_ += item;
-    for (int i = 0; i < 4; ++i) bytes_ += static_cast<char>((value >> (8 * i)) & 0xFF);
-    return *this;
+    return Number(value);
   }
   const std::string& Bytes() const { return bytes_; }
 
  private:
+  Spb& Number(std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes_ += static_cast<char>((value >> (8 * i)) & 0xFF);
+    return *this;
+  }
+
   std::string bytes_;
 };
 
@@ -122,6 +132,9 @@ void ServiceManager::Attach(const std::string& server, const std::string& user, 
   Spb spb(isc_spb_version);
   spb.Byte(isc_spb_current_version);
   spb.Text1(isc_spb_user_name, user).Text1(isc_spb_password, password);
+  // A service manager has no handle the watchdog could abort: a server that takes the connection
+  // but never answers is bounded by the client's connect time-out.
+  if (!server.empty()) spb.Int1(isc_spb_connect_timeout, static_cast<std::uint32_t>(CallTimeLimit().count()));
   const std::string name = detail::ToDatabaseText(server.empty() ? "service_mgr" : server + ":service_mgr");
   ISC_STATUS_ARRAY status = {};
   isc_svc_handle svc = 0;

@@ -7,7 +7,7 @@
 #include "db/client/DatabaseError.h"
 #include "db/client/IscApi.h"
 #include "db/client/Transaction.h"
-#include "platform/Text.h"
+#include "formats/Text.h"
 
 namespace kv::fb {
 
@@ -154,6 +154,7 @@ struct Statement::Impl {
     if (stmt == 0) return;
     try {
       ISC_STATUS_ARRAY status = {};
+      const detail::WatchedCall watched(db);
       Api().isc_dsql_free_statement(status, &stmt, DSQL_drop);
     } catch (...) {
     }
@@ -163,6 +164,7 @@ struct Statement::Impl {
 
   std::string ReadBlob(ISC_QUAD id) {
     const auto& api = Api();
+    const detail::WatchedCall watched(db);  // the whole blob: a printing list is small
     ISC_STATUS_ARRAY status = {};
     isc_blob_handle blob = 0;
     api.isc_open_blob2(status, &db, &tr, &blob, &id, 0, nullptr);
@@ -188,6 +190,7 @@ struct Statement::Impl {
 
   ISC_QUAD WriteBlob(const std::string& content) {
     const auto& api = Api();
+    const detail::WatchedCall watched(db);
     ISC_STATUS_ARRAY status = {};
     isc_blob_handle blob = 0;
     ISC_QUAD id{};
@@ -396,6 +399,7 @@ void Statement::Prepare(Attachment& attachment, Transaction& transaction, const 
   ISC_STATUS_ARRAY status = {};
   s.db = attachment.impl().db;
   s.dialect = attachment.Dialect();
+  const detail::WatchedCall watched(s.db);  // the few calls of the preparation together
   api.isc_dsql_allocate_statement(status, &s.db, &s.stmt);
   Check(status);
   try {
@@ -488,6 +492,7 @@ void Statement::Execute(Transaction& transaction) {
   ISC_STATUS_ARRAY status = {};
   const auto dialect = static_cast<unsigned short>(s.dialect);
   XSQLDA* in = s.in.Count() > 0 ? s.in.da() : nullptr;
+  const detail::WatchedCall watched(s.db);
   if (s.type == isc_info_sql_stmt_exec_procedure && s.out.Count() > 0) {
     api.isc_dsql_execute2(status, &transaction.impl().tr, &s.stmt, dialect, in, s.out.da());
     Check(status);
@@ -511,8 +516,11 @@ bool Statement::Fetch() {
     return false;
   }
   ISC_STATUS_ARRAY status = {};
-  const ISC_STATUS result =
-      Api().isc_dsql_fetch(status, &s.stmt, static_cast<unsigned short>(s.dialect), s.out.da());
+  ISC_STATUS result = 0;
+  {
+    const detail::WatchedCall watched(s.db);
+    result = Api().isc_dsql_fetch(status, &s.stmt, static_cast<unsigned short>(s.dialect), s.out.da());
+  }
   if (result == 100) {
     Close();
     s.row.clear();
@@ -530,6 +538,7 @@ void Statement::Close() noexcept {
   s.cursorOpen = false;
   try {
     ISC_STATUS_ARRAY status = {};
+    const detail::WatchedCall watched(s.db);
     Api().isc_dsql_free_statement(status, &s.stmt, DSQL_close);
   } catch (...) {
   }
@@ -546,7 +555,10 @@ long Statement::RowsAffected() const {
   const char items[] = {isc_info_sql_records};
   char answer[128] = {};
   ISC_STATUS_ARRAY status = {};
-  Api().isc_dsql_sql_info(status, &impl_->stmt, sizeof items, items, sizeof answer, answer);
+  {
+    const detail::WatchedCall watched(impl_->db);
+    Api().isc_dsql_sql_info(status, &impl_->stmt, sizeof items, items, sizeof answer, answer);
+  }
   Check(status);
   if (answer[0] != isc_info_sql_records) return 0;
   long total = 0;

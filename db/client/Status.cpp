@@ -1,7 +1,7 @@
 // The status vector of the client library turned into DatabaseError.
 #include "db/client/DatabaseError.h"
 #include "db/client/IscApi.h"
-#include "platform/Text.h"
+#include "formats/Text.h"
 
 namespace kv::fb::detail {
 

@@ -6,7 +6,7 @@
 #include "db/client/Attachment.h"
 #include "db/client/DatabaseError.h"
 #include "db/client/IscApi.h"
-#include "platform/Text.h"
+#include "formats/Text.h"
 
 namespace kv::fb {
 
@@ -80,7 +80,10 @@ void Transaction::Start(Attachment& attachment, const std::vector<std::string>& 
                                 tpb.empty() ? nullptr : tpb.data()};
   ISC_STATUS_ARRAY status = {};
   isc_tr_handle tr = 0;
-  api.isc_start_multiple(status, &tr, 1, &teb);
+  {
+    const detail::WatchedCall watched(attachment.impl().db);
+    api.isc_start_multiple(status, &tr, 1, &teb);
+  }
   Check(status);
   impl_->tr = tr;
   impl_->db = attachment.impl().db;
@@ -89,7 +92,10 @@ void Transaction::Start(Attachment& attachment, const std::vector<std::string>& 
 void Transaction::Commit() {
   if (!IsActive()) throw DatabaseError("La transaction n'est pas active.");
   ISC_STATUS_ARRAY status = {};
-  Api().isc_commit_transaction(status, &impl_->tr);
+  {
+    const detail::WatchedCall watched(impl_->db);
+    Api().isc_commit_transaction(status, &impl_->tr);
+  }
   Check(status);
   impl_->tr = 0;
 }
@@ -97,14 +103,20 @@ void Transaction::Commit() {
 void Transaction::CommitRetaining() {
   if (!IsActive()) throw DatabaseError("La transaction n'est pas active.");
   ISC_STATUS_ARRAY status = {};
-  Api().isc_commit_retaining(status, &impl_->tr);
+  {
+    const detail::WatchedCall watched(impl_->db);
+    Api().isc_commit_retaining(status, &impl_->tr);
+  }
   Check(status);
 }
 
 void Transaction::Rollback() {
   if (!IsActive()) throw DatabaseError("La transaction n'est pas active.");
   ISC_STATUS_ARRAY status = {};
-  Api().isc_rollback_transaction(status, &impl_->tr);
+  {
+    const detail::WatchedCall watched(impl_->db);
+    Api().isc_rollback_transaction(status, &impl_->tr);
+  }
   Check(status);
   impl_->tr = 0;
 }
@@ -113,6 +125,7 @@ void Transaction::ForceRollback() noexcept {
   if (!IsActive()) return;
   try {
     ISC_STATUS_ARRAY status = {};
+    const detail::WatchedCall watched(impl_->db);
     Api().isc_rollback_transaction(status, &impl_->tr);
   } catch (...) {
   }

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "formats/Text.h"
 #include "platform/Errors.h"
-#include "platform/Text.h"
 
 namespace kv::fb {
 

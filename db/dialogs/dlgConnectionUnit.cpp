@@ -19,10 +19,10 @@
 
 #include "db/dialogs/ButtonPanel.h"
 #include "db/dialogs/dlgFileOpenUnit.h"
+#include "formats/Text.h"
 #include "platform/Errors.h"
 #include "platform/FileUtils.h"
 #include "platform/Messages.h"
-#include "platform/Text.h"
 
 namespace kv {
 

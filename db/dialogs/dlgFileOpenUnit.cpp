@@ -12,8 +12,8 @@
 #include <algorithm>
 
 #include "db/dialogs/ButtonPanel.h"
+#include "formats/Text.h"
 #include "platform/FileUtils.h"
-#include "platform/Text.h"
 
 namespace kv {
 

@@ -9,13 +9,14 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 #include <thread>
 
+#include "formats/Text.h"
 #include "platform/FileUtils.h"
-#include "platform/Text.h"
 #include "platform/Win32.h"
 #include "platform/host/FileTimes.h"
 #include "platform/host/Prefix.h"
@@ -518,6 +519,12 @@ std::optional<std::uint64_t> File::Size() const {
 }
 
 bool File::Flush() {
+  // A disk that cannot write its cache through, as tests reproduce it: [files] flush_error=CODE.
+  if (const auto code = Prefix::Current().Ini("files", "flush_error")) {
+    char* end = nullptr;
+    const unsigned long error = std::strtoul(code->c_str(), &end, 10);
+    if (!code->empty() && *end == '\0' && error != 0) return Fail(static_cast<DWORD>(error));
+  }
   if (::fsync(fd_) != 0) return Fail(WindowsErrorFromErrno(errno));
   return true;
 }

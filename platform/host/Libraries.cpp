@@ -14,8 +14,8 @@
 #include <mutex>
 #include <set>
 
+#include "formats/Text.h"
 #include "platform/FileUtils.h"
-#include "platform/Text.h"
 #include "platform/Win32.h"
 #include "platform/Win32Shell.h"
 #include "platform/host/Prefix.h"

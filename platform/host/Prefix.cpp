@@ -10,8 +10,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "formats/Text.h"
 #include "platform/Errors.h"
-#include "platform/Text.h"
 #include "platform/Win32.h"
 
 namespace kv::host {

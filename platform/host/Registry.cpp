@@ -2,8 +2,8 @@
 // every call and rewritten atomically by every change (platform/host/RegistryStore.h).
 #include <new>
 
+#include "formats/Text.h"
 #include "platform/Errors.h"
-#include "platform/Text.h"
 #include "platform/Win32.h"
 #include "platform/host/RegistryStore.h"
 

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/Text.h"
+#include "formats/Text.h"
 #include "platform/host/Prefix.h"
 
 namespace kv::host {

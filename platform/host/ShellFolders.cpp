@@ -20,8 +20,8 @@
 #include <map>
 #include <mutex>
 
+#include "formats/Text.h"
 #include "platform/FileUtils.h"
-#include "platform/Text.h"
 #include "platform/Win32.h"
 #include "platform/Win32Shell.h"
 #include "platform/host/Prefix.h"

@@ -9,8 +9,8 @@
 #include <fstream>
 #include <map>
 
+#include "formats/Text.h"
 #include "platform/FileUtils.h"
-#include "platform/Text.h"
 #include "platform/Win32.h"
 #include "platform/Win32Shell.h"
 #include "platform/host/Prefix.h"

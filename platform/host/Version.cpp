@@ -1,8 +1,10 @@
 // GetFileVersionInfo on the host: files are read by the portable PE reader, through the prefix.
+#include <filesystem>
+#include <optional>
 #include <string>
 
-#include "platform/Text.h"
-#include "platform/VersionResource.h"
+#include "formats/Text.h"
+#include "platform/VersionFile.h"
 #include "platform/Win32.h"
 #include "platform/host/Prefix.h"
 

@@ -1,6 +1,6 @@
 // The running program's own resources (FindResourceW / LoadResource on its own module): where a
 // Windows update program carries its package.
-#include "platform/Text.h"
+#include "formats/Text.h"
 #include "platform/Win32.h"
 #include "platform/win32/Api.h"
 

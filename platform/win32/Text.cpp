@@ -1,5 +1,5 @@
 // UTF-8 <-> UTF-16 at the edge of the system (wchar_t is a UTF-16 unit on Windows).
-#include "platform/Text.h"
+#include "formats/Text.h"
 
 #include "platform/win32/Api.h"
 

@@ -1,8 +1,6 @@
 // Version resources on Windows: read by the same PE reader as on the host, from the file itself.
-#include "platform/MappedFile.h"
-#include "platform/PeImage.h"
-#include "platform/Text.h"
-#include "platform/VersionResource.h"
+#include "formats/Text.h"
+#include "platform/VersionFile.h"
 #include "platform/Win32.h"
 #include "platform/win32/Api.h"
 

@@ -13,20 +13,21 @@
 #include <string>
 #include <vector>
 
-#include "app/QtRichTextControl.h"
-#include "app/QtUserInterface.h"
-#include "app/UpdaterTable.h"
-#include "app/WizardApplication.h"
-#include "app/frmDisplayFileUnit.h"
-#include "app/frmEndInstallUnit.h"
-#include "app/frmMainUnit.h"
-#include "app/frmWelcomeUnit.h"
+#include "app/qt/QtRichTextControl.h"
+#include "app/qt/QtUserInterface.h"
+#include "wizard/UpdaterTable.h"
+#include "app/qt/WizardApplication.h"
+#include "app/qt/frmDisplayFileUnit.h"
+#include "app/qt/frmEndInstallUnit.h"
+#include "app/qt/frmMainUnit.h"
+#include "app/qt/frmWelcomeUnit.h"
 #include "engine/Package.h"
 #include "engine/UpdateCommon.h"
-#include "platform/Text.h"
+#include "formats/Text.h"
 #include "platform/UserInterface.h"
 #include "products/ProductCatalog.h"
 #include "tests/support/TempPrefix.h"
+#include "tests/support/WizardPackage.h"
 
 namespace kv::test {
 
@@ -89,34 +90,6 @@ class RecordingUi : public UserInterface {
   std::deque<int> answers_;
 };
 
-// A fixed time for packaged files: 2013-06-01 12:00:00 UTC.
-inline constexpr win::FileTime kPackageTime = 130144752000000000ULL;
-
-struct PackageTexts {
-  std::string title = "Fichiers communs";
-  std::string description = "Bibliothèques PDF et dictionnaires partagés.";
-  std::string notice =
-      "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0 Arial;}}\\f0\\fs20 Liste des modifications\\par "
-      "\\b Nouveaut\\'e9s\\b0\\par Correction de l'impression des listes\\par}";
-  std::string keys = "Common";
-  std::string steps;  // no "Steps.txt" when empty
-};
-
-// A package with the wizard's texts, in code page 1252 as the packages carry them; an empty text
-// is left out of the package.
-inline std::unique_ptr<MemoryPackage> MakeWizardPackage(const PackageTexts& texts) {
-  auto package = std::make_unique<MemoryPackage>();
-  auto add = [&](const char* name, const std::string& utf8) {
-    if (!utf8.empty()) package->Add(name, text::Utf8ToCp1252(utf8), kPackageTime);
-  };
-  add("UPDATES.TXT", texts.keys);
-  add("APPINFO1.TXT", texts.title);
-  add("APPINFO2.TXT", texts.description);
-  if (!texts.notice.empty()) package->Add("UPDATEINFO.TXT", texts.notice, kPackageTime);
-  add("STEPS.TXT", texts.steps);
-  return package;
-}
-
 // The whole wizard on a fresh prefix with a package in memory.
 class Wizard {
  public:
@@ -140,7 +113,7 @@ class Wizard {
   bool Start() {
     Create();
     Window().show();
-    return QTest::qWaitFor([this] { return Window().FirstStepShown; }, 5000);
+    return QTest::qWaitFor([this] { return Controller().FirstStepShown; }, 5000);
   }
 
   WizardApplication& App() { return *app_; }
@@ -150,7 +123,8 @@ class Wizard {
   TfrmEndInstall& ReportPage() { return *app_->frmEndInstall; }
   QtRichTextControl& Report() { return *app_->frmEndInstall->RichEditReport; }
   TdmUpdateCommon& Engine() { return *app_->dmUpdateCommon; }
-  TFrmStep* Current() { return Window().GetCurrentStep(); }
+  WizardController& Controller() { return *app_->Controller; }
+  TFrmStep* Current() { return dynamic_cast<TFrmStep*>(Controller().GetCurrentStep()); }
 
   QPushButton& Button(const char* name) { return *Window().findChild<QPushButton*>(name); }
   QAction& Action(const char* name) { return *Window().findChild<QAction*>(name); }

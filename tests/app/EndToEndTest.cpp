@@ -13,8 +13,8 @@
 #include <sstream>
 
 #include "engine/Package.h"
-#include "platform/PeWriter.h"
-#include "platform/Text.h"
+#include "formats/PeWriter.h"
+#include "formats/Text.h"
 #include "tests/app/AppTestSupport.h"
 
 namespace kv::test {
@@ -31,8 +31,14 @@ struct Finished {
   QString err;
 };
 
-Finished RunToEnd(const QString& program, const QStringList& arguments) {
+// Qt's platform plugin: the tests' offscreen one unless another is given.
+Finished RunToEnd(const QString& program, const QStringList& arguments, const QString& platform = {}) {
   QProcess process;
+  if (!platform.isEmpty()) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+    process.setProcessEnvironment(environment);
+  }
   process.start(program, arguments);
   Finished result;
   if (!process.waitForFinished(60000)) {
@@ -60,7 +66,8 @@ QString WritePackageFile(const QTemporaryDir& folder, const PackageTexts& texts)
   add("APPINFO2.TXT", text::Utf8ToCp1252(texts.description));
   add("UPDATEINFO.TXT", texts.notice);
   const QString path = folder.filePath("package.exe");
-  writer.WriteFile(path.toStdString());
+  std::ofstream out(path.toStdString(), std::ios::binary);
+  writer.Write(out);
   return path;
 }
 
@@ -122,13 +129,20 @@ class EndToEndTest : public QObject {
  private slots:
   void unattendedRunOnAPackageFile_data() {
     QTest::addColumn<QStringList>("options");
-    QTest::newRow("long options") << QStringList{"--unattended", "--log", "@LOG@", "--package", "@PACKAGE@"};
-    QTest::newRow("installer spelling") << QStringList{"/SILENT", "/LOG=@LOG@", "--package", "@PACKAGE@"};
+    QTest::addColumn<QString>("platform");
+    QTest::newRow("long options") << QStringList{"--unattended", "--log", "@LOG@", "--package", "@PACKAGE@"}
+                                  << QString();
+    QTest::newRow("installer spelling") << QStringList{"/SILENT", "/LOG=@LOG@", "--package", "@PACKAGE@"}
+                                        << QString();
+    // Unattended mode never starts the toolkit: a platform plugin that does not exist is no matter.
+    QTest::newRow("no Qt platform") << QStringList{"--unattended", "--log", "@LOG@", "--package", "@PACKAGE@"}
+                                    << "nonexistent";
   }
 
   // A key whose product has no updater: the header is the whole report, exit code 4, no box.
   void unattendedRunOnAPackageFile() {
     QFETCH(QStringList, options);
+    QFETCH(QString, platform);
     TempPrefix prefix;
     QTemporaryDir folder;
     PackageTexts texts;
@@ -136,7 +150,7 @@ class EndToEndTest : public QObject {
     const QString package = WritePackageFile(folder, texts);
     const QString log = folder.filePath("rapport.log");
     options.replaceInStrings("@LOG@", log).replaceInStrings("@PACKAGE@", package);
-    const Finished run = RunToEnd(kProgram, options);
+    const Finished run = RunToEnd(kProgram, options, platform);
     QCOMPARE(run.exitCode, 4);
     QCOMPARE(run.err, QString());
     const QString written = Q(ReadAll(log));

@@ -36,7 +36,7 @@ class MainProductReportTest : public QObject {
     SuiteProductCatalog catalog;
     WizardApplication app(catalog, ProgramUpdaters());
     app.frmMain->show();
-    QVERIFY(QTest::qWaitFor([&] { return app.frmMain->FirstStepShown; }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return app.Controller->FirstStepShown; }, 5000));
     QPushButton& next = *app.frmMain->findChild<QPushButton*>("ButtonNext");
     QTest::mouseClick(&next, Qt::LeftButton);
     QTest::mouseClick(&next, Qt::LeftButton);

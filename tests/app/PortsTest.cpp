@@ -15,10 +15,10 @@
 #include <filesystem>
 #include <functional>
 
-#include "app/InstanceGuard.h"
+#include "formats/RtfReader.h"
+#include "wizard/InstanceGuard.h"
 #include "platform/FileUtils.h"
 #include "platform/Messages.h"
-#include "platform/RtfReader.h"
 #include "platform/host/Prefix.h"
 #include "tests/app/AppTestSupport.h"
 

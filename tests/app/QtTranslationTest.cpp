@@ -15,8 +15,8 @@
 #include <QTimer>
 #include <functional>
 
-#include "app/QtTranslation.h"
-#include "app/QtUserInterface.h"
+#include "app/qt/QtTranslation.h"
+#include "app/qt/QtUserInterface.h"
 #include "platform/UserInterface.h"
 #include "tests/support/TempPrefix.h"
 

@@ -3,7 +3,7 @@
 #include <QElapsedTimer>
 #include <QTest>
 
-#include "app/QtTimers.h"
+#include "app/qt/QtTimers.h"
 #include "platform/Timers.h"
 #include "tests/app/AppTestSupport.h"
 

@@ -17,8 +17,8 @@ namespace {
 
 // Presses Next from the welcome page until the run has ended.
 bool RunToTheEnd(Wizard& wizard) {
-  for (int press = 0; press < 4 && !wizard.Window().UpdateStarted; ++press) wizard.Click("ButtonNext");
-  return wizard.Window().UpdateStarted && wizard.Current() == &wizard.ReportPage();
+  for (int press = 0; press < 4 && !wizard.Controller().UpdateStarted; ++press) wizard.Click("ButtonNext");
+  return wizard.Controller().UpdateStarted && wizard.Current() == &wizard.ReportPage();
 }
 
 // The character size of a report line.
@@ -85,7 +85,7 @@ class UpdateRunTest : public QObject {
     QVERIFY(RunToTheEnd(wizard));
     QCOMPARE(seen.code, pcCommon);
     QCOMPARE(seen.engineCode, pcCommon);
-    QCOMPARE(wizard.Window().CurrentProductCode, pcCommon);
+    QCOMPARE(wizard.Controller().CurrentProductCode, pcCommon);
     QVERIFY(seen.lockedAtStart);
     QVERIFY(seen.lockedAfterEvents);
     QVERIFY(seen.visibleAfterClose);
@@ -149,8 +149,8 @@ class UpdateRunTest : public QObject {
     QCOMPARE(PointSize(report, 0), 10.0);
     QCOMPARE(PointSize(report, 2), 10.0);
     if (!outcomeLine.isEmpty()) QCOMPARE(PointSize(report, 4), 10.0);
-    QCOMPARE(int(wizard.Window().LastRun().outcome), outcome);
-    QVERIFY(!wizard.Window().LastRun().errorEscaped);
+    QCOMPARE(int(wizard.Controller().LastRun().outcome), outcome);
+    QVERIFY(!wizard.Controller().LastRun().errorEscaped);
     VerifyFinished(wizard);
   }
 
@@ -183,7 +183,7 @@ class UpdateRunTest : public QObject {
     }
     QVERIFY(RunToTheEnd(wizard));
     QCOMPARE(calls, called);
-    QCOMPARE(int(wizard.Window().CurrentProductCode), runCode);
+    QCOMPARE(int(wizard.Controller().CurrentProductCode), runCode);
     QCOMPARE(int(wizard.Engine().ProductCode), runCode);
     const QStringList lines = Lines(wizard.Report());
     QVERIFY(lines.front().startsWith("Mise à jour : "));
@@ -199,8 +199,8 @@ class UpdateRunTest : public QObject {
     QVERIFY(RunToTheEnd(wizard));
     QCOMPARE(wizard.Report().LineCount(), 0);
     QCOMPARE(wizard.Report().PlainText(), std::string());
-    QVERIFY(wizard.Window().LastRun().started);
-    QCOMPARE(wizard.Window().LastRun().outcome, UpdateOutcome::NoOutcome);
+    QVERIFY(wizard.Controller().LastRun().started);
+    QCOMPARE(wizard.Controller().LastRun().outcome, UpdateOutcome::NoOutcome);
     VerifyFinished(wizard);
   }
 
@@ -236,7 +236,7 @@ class UpdateRunTest : public QObject {
     lines.removeFirst();
     QCOMPARE(lines, (QStringList{QString(), "Copie de C:\\Temp\\Update1.tmp", message, QString(),
                                  "La mise à jour a échouée !"}));
-    QVERIFY(wizard.Window().LastRun().errorEscaped);
+    QVERIFY(wizard.Controller().LastRun().errorEscaped);
     VerifyFinished(wizard);
   }
 

@@ -2,7 +2,7 @@
 // products without one (PDFDLL, Calderix, VLX) end the run without outcome.
 #include <QTest>
 
-#include "app/UpdaterTable.h"
+#include "wizard/UpdaterTable.h"
 
 namespace kv::test {
 

@@ -20,8 +20,10 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include "app/InstanceGuard.h"
-#include "app/ScrollingLabel.h"
+#include "wizard/InstanceGuard.h"
+#include "app/qt/ScrollingLabel.h"
+#include "wizard/UnattendedRunner.h"
+#include "platform/Errors.h"
 #include "platform/FileUtils.h"
 #include "platform/Messages.h"
 #include "tests/app/AppTestSupport.h"
@@ -34,12 +36,12 @@ namespace {
 class ExtraPage : public TFrmStep {
  public:
   ExtraPage() { setObjectName(QStringLiteral("frmExtra")); }
-  QString GetNextCaption() override { return QStringLiteral("Continuer"); }
+  std::string GetNextCaption() override { return "Continuer"; }
 };
 
-QStringList Names(const std::vector<TFrmStep*>& pages) {
+QStringList Names(const std::vector<WizardStep*>& pages) {
   QStringList names;
-  for (const TFrmStep* page : pages) names << page->objectName();
+  for (const WizardStep* page : pages) names << Q(page->StepName());
   return names;
 }
 
@@ -93,6 +95,18 @@ bool HasInk(const QImage& image, int top, int bottom, int width) {
   const QRgb background = image.pixel(width - 1, image.height() - 1);
   for (int y = top; y < bottom; ++y) {
     for (int x = 0; x < width; ++x) {
+      if (image.pixel(x, y) != background) return true;
+    }
+  }
+  return false;
+}
+
+// Whether a rectangle of an image holds anything but the background colour.
+bool HasInkIn(const QImage& image, const QRect& area) {
+  const QRgb background = image.pixel(image.width() - 1, image.height() - 1);
+  const QRect inside = area.intersected(image.rect());
+  for (int y = inside.top(); y <= inside.bottom(); ++y) {
+    for (int x = inside.left(); x <= inside.right(); ++x) {
       if (image.pixel(x, y) != background) return true;
     }
   }
@@ -173,7 +187,7 @@ class WizardWindowTest : public QObject {
     Wizard wizard(texts);
     ExtraPage extra;
     QVERIFY(wizard.Start());
-    QCOMPARE(Names(*wizard.Window().Steps), steps);
+    QCOMPARE(Names(wizard.Controller().Steps), steps);
 
     QStringList visited;
     QStringList nextCaptions;
@@ -185,7 +199,7 @@ class WizardWindowTest : public QObject {
       QCOMPARE(page->parentWidget(), wizard.Window().PanelCurrStep);
       QCOMPARE(wizard.Button("ButtonPrev").isEnabled(),
                page != &wizard.Welcome() && page != &wizard.ReportPage());
-      if (wizard.Window().UpdateStarted) break;
+      if (wizard.Controller().UpdateStarted) break;
       wizard.Click("ButtonNext");
     }
     QCOMPARE(visited, shown);
@@ -396,6 +410,161 @@ class WizardWindowTest : public QObject {
     QCOMPARE(welcome.LabelInfo->geometry(), info);
   }
 
+  // At every window size from the minimum up the warning is whole: its rectangle holds every line
+  // it wraps into, and the description starts 20 pixels below it and ends where it was designed to.
+  void warningIsWholeAtEverySize_data() {
+    QTest::addColumn<QSize>("window");
+    QTest::addColumn<int>("warningLines");
+    QTest::newRow("minimum") << QSize(494, 371) << 4;
+    QTest::newRow("design") << QSize(579, 383) << 3;
+  }
+
+  void warningIsWholeAtEverySize() {
+    QFETCH(QSize, window);
+    QFETCH(int, warningLines);
+    Wizard wizard;
+    QVERIFY(wizard.Start());
+    QCOMPARE(wizard.Window().minimumSize(), QSize(494, 371));
+    wizard.Window().resize(window);
+    QCOMPARE(wizard.Window().size(), window);
+    const TfrmWelcome& welcome = wizard.Welcome();
+    const QLabel& warning = *welcome.LabelWarning;
+    const int h = welcome.height();
+    const int q = h / 4;
+    const QRect needed = warning.fontMetrics().boundingRect(QRect(0, 0, warning.contentsRect().width(), 10000),
+                                                            Qt::TextWordWrap, warning.text());
+    QCOMPARE(needed.height() / warning.fontMetrics().lineSpacing(), warningLines);
+    QCOMPARE(warning.geometry().top(), q);
+    QVERIFY2(warning.contentsRect().height() >= needed.height(),
+             qPrintable(QStringLiteral("%1 < %2").arg(warning.contentsRect().height()).arg(needed.height())));
+    const QRect info = welcome.LabelInfo->geometry();
+    QCOMPARE(info.top(), std::max(h - q - 60, warning.geometry().bottom() + 1 + 20));
+    QCOMPARE(info.bottom() + 1, 2 * h - 3 * q - 100);
+    // The last line of the warning is drawn whole: ink in its band, none below the label.
+    const QImage page = wizard.Window().PanelCurrStep->grab().toImage();
+    const QRect lastLine(warning.x(), warning.y() + needed.height() - warning.fontMetrics().lineSpacing(),
+                         warning.width(), warning.fontMetrics().lineSpacing());
+    QVERIFY(HasInkIn(page, lastLine));
+    QVERIFY(!HasInkIn(page, QRect(warning.x(), warning.geometry().bottom() + 1, warning.width(),
+                                  info.top() - warning.geometry().bottom() - 1)));
+  }
+
+  // Enter presses the button that has the focus, as Space does; Escape presses nothing.
+  void enterPressesTheFocusedButton_data() {
+    QTest::addColumn<int>("key");
+    QTest::newRow("Return") << int(Qt::Key_Return);
+    QTest::newRow("Enter of the keypad") << int(Qt::Key_Enter);
+  }
+
+  void enterPressesTheFocusedButton() {
+    QFETCH(int, key);
+    const Qt::KeyboardModifiers modifiers = key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier;
+    Wizard wizard;
+    QVERIFY(wizard.Start());
+    wizard.Button("ButtonNext").setFocus();
+    QTest::keyClick(&wizard.Button("ButtonNext"), Qt::Key(key), modifiers);
+    QCOMPARE(wizard.Current(), &wizard.Notice());
+    wizard.Button("ButtonPrev").setFocus();
+    QTest::keyClick(&wizard.Button("ButtonPrev"), Qt::Key(key), modifiers);
+    QCOMPARE(wizard.Current(), &wizard.Welcome());
+    // A disabled button stays unpressed.
+    QTest::keyClick(&wizard.Button("ButtonPrev"), Qt::Key(key), modifiers);
+    QCOMPARE(wizard.Current(), &wizard.Welcome());
+    wizard.ui.Answer(mrNo);
+    wizard.Button("ButtonCancel").setFocus();
+    QTest::keyClick(&wizard.Button("ButtonCancel"), Qt::Key(key), modifiers);
+    QCOMPARE(wizard.ui.boxes.size(), std::size_t{1});
+    QVERIFY(wizard.Window().isVisible());
+  }
+
+  void escapePressesNothing() {
+    Wizard wizard;
+    QVERIFY(wizard.Start());
+    wizard.Click("ButtonNext");
+    for (const char* name : {"ButtonPrev", "ButtonNext", "ButtonCancel"}) {
+      wizard.Button(name).setFocus();
+      QTest::keyClick(&wizard.Button(name), Qt::Key_Escape);
+      QTest::keyClick(&wizard.Window(), Qt::Key_Escape);
+    }
+    QCOMPARE(wizard.Current(), &wizard.Notice());
+    QVERIFY(wizard.ui.boxes.empty());
+    QVERIFY(wizard.Window().isVisible());
+    QVERIFY(!wizard.Button("ButtonNext").isDefault());
+  }
+
+  // The program's exit code once the window has closed: the run's outcome, or 2 when the user
+  // ended the wizard before the run.
+  void exitCodeOfTheWindow_data() {
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("cancelled on the welcome page") << "cancel" << 0 << 2;
+    QTest::newRow("closed before the run") << "close" << 0 << 2;
+    QTest::newRow("completed") << "run" << 1 << 0;
+    QTest::newRow("failed") << "run" << 2 << 1;
+    QTest::newRow("not performed") << "run" << 3 << 2;
+    QTest::newRow("completed with warnings") << "run" << 4 << 3;
+    QTest::newRow("no outcome") << "run" << 0 << 4;
+    QTest::newRow("an error escapes the updater") << "throw" << 1 << 1;
+  }
+
+  void exitCodeOfTheWindow() {
+    QFETCH(QString, end);
+    QFETCH(int, outcome);
+    QFETCH(int, exitCode);
+    UpdaterTable updaters;
+    updaters.Set(pcCommon, [&](TdmUpdateCommon&, ProductCode) -> UpdateOutcome {
+      if (end == "throw") throw Error("Disque plein.");
+      return static_cast<UpdateOutcome>(outcome);
+    });
+    Wizard wizard({}, std::move(updaters));
+    QVERIFY(wizard.Start());
+    if (end == "cancel") {
+      wizard.ui.Answer(mrYes);
+      wizard.Click("ButtonCancel");
+    } else if (end == "close") {
+      QVERIFY(wizard.Window().close());
+    } else {
+      wizard.Click("ButtonNext");
+      wizard.Click("ButtonNext");
+      wizard.Click("ButtonNext");  // "Quitter"
+    }
+    QVERIFY(!wizard.Window().isVisible());
+    QCOMPARE(wizard.Controller().ExitCode(), exitCode);
+  }
+
+  void exitCodeWhenTheChecksStopTheProgram() {
+    PackageTexts texts;
+    texts.keys = "WinTessivo";
+    Wizard wizard(texts);
+    wizard.Create();
+    wizard.Window().show();
+    QTRY_VERIFY(wizard.ui.terminated);
+    QCOMPARE(wizard.Controller().ExitCode(), 5);
+  }
+
+  // Line breaks at the end of the text open no line of their own.
+  void scrollingLabelLines_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("one line and two breaks") << "Une ligne\r\n\r\n" << QStringList{"Une ligne"};
+    QTest::newRow("one line") << "Une ligne" << QStringList{"Une ligne"};
+    QTest::newRow("a blank line inside") << "Une\r\n\r\nligne\n" << QStringList{"Une", "", "ligne"};
+    QTest::newRow("CR alone") << "Une\rligne\r" << QStringList{"Une", "ligne"};
+  }
+
+  void scrollingLabelLines() {
+    QFETCH(QString, text);
+    QFETCH(QStringList, lines);
+    ScrollingLabel label;
+    label.resize(385, 111);
+    label.setText(text);
+    QStringList shown;
+    for (int i = 0; i < label.LineCount(); ++i) shown << label.LineText(i);
+    QCOMPARE(shown, lines);
+    QCOMPARE(label.verticalScrollBar()->maximum(), 0);
+  }
+
   // The demo's description fits the page: nothing to scroll, every line shown whole.
   void demoDescriptionFits() {
     PackageTexts texts;
@@ -485,7 +654,7 @@ class WizardWindowTest : public QObject {
     bool pageShownDuringBox = true;
     wizard.ui.onBox = [&] {
       QTest::qWait(100);
-      pageShownDuringBox = wizard.Window().FirstStepShown;
+      pageShownDuringBox = wizard.Controller().FirstStepShown;
     };
     QVERIFY(wizard.Start());
     QVERIFY(!pageShownDuringBox);
@@ -495,7 +664,7 @@ class WizardWindowTest : public QObject {
     QCOMPARE(wizard.ui.boxes.front().buttons, unsigned(mbOK));
     QCOMPARE(Lines(*wizard.Notice().RichEditFile),
              (QStringList{"", "Cette mise à jour comporte uniquement des corrections internes."}));
-    QCOMPARE(wizard.Window().Steps->size(), std::size_t{3});
+    QCOMPARE(wizard.Controller().Steps.size(), std::size_t{3});
   }
 
   // An incompatible database client stops the program after the warning: no page is shown.
@@ -511,9 +680,9 @@ class WizardWindowTest : public QObject {
     QCOMPARE(wizard.ui.boxes.size(), std::size_t{1});
     QCOMPARE(Q(wizard.ui.boxes.front().caption), QStringLiteral("Avertissement"));
     QVERIFY(Q(wizard.ui.boxes.front().text).startsWith("ATTENTION !!!\r\n\r\n"));
-    QVERIFY(!wizard.Window().FirstStepShown);
-    QVERIFY(wizard.Window().History->empty());
-    QVERIFY(wizard.Window().UpdateKeys->empty());
+    QVERIFY(!wizard.Controller().FirstStepShown);
+    QVERIFY(wizard.Controller().History.empty());
+    QVERIFY(wizard.Controller().UpdateKeys.empty());
   }
 
   void printing_data() {

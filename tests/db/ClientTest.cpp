@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <optional>
+#include <thread>
 
 #include "db/client/Attachment.h"
 #include "db/client/ClientLibrary.h"
@@ -57,6 +59,15 @@ class ClientTest : public ::testing::Test {
     while (s.Fetch()) rows.push_back(s.Row());
     tr.Commit();
     return rows;
+  }
+
+  // A table T with one row, which `holder` holds by an update it has not committed.
+  void HoldARow(Transaction& holder, Statement& hold) {
+    Run({"CREATE TABLE T (I INTEGER)"});
+    Run({"INSERT INTO T VALUES (1)"});
+    holder.Start(attachment_, {"concurrency", "wait"});
+    hold.Prepare(attachment_, holder, "UPDATE T SET I = 2");
+    hold.Execute(holder);
   }
 
   std::unique_ptr<CompanyDatabase> db_;
@@ -377,13 +388,9 @@ TEST_F(ClientTest, TransactionParametersAreChecked) {
 // it (the lock manager counts in whole seconds) with its update conflict, where a plain "wait"
 // would wait for ever.
 TEST_F(ClientTest, ALockTimeoutEndsTheWaitForAHeldRow) {
-  Run({"CREATE TABLE T (I INTEGER)"});
-  Run({"INSERT INTO T VALUES (1)"});
   Transaction holder;
-  holder.Start(attachment_, {"concurrency", "wait"});
   Statement hold;
-  hold.Prepare(attachment_, holder, "UPDATE T SET I = 2");
-  hold.Execute(holder);
+  HoldARow(holder, hold);
 
   Attachment other;
   other.Attach(db_->WindowsPath(), CompanyDatabase::AttachParams());
@@ -402,6 +409,36 @@ TEST_F(ClientTest, ALockTimeoutEndsTheWaitForAHeldRow) {
   waiter.Rollback();
   other.ForceClose();
   holder.Rollback();
+}
+
+// "nowait" refuses a row another transaction holds at once. Were it sent as "wait", the update
+// would wait until the holder lets go (here after five seconds) and then go through.
+TEST_F(ClientTest, NowaitRefusesAHeldRowAtOnce) {
+  Transaction holder;
+  Statement hold;
+  HoldARow(holder, hold);
+
+  Attachment other;
+  other.Attach(db_->WindowsPath(), CompanyDatabase::AttachParams());
+  Transaction refused;
+  refused.Start(other, {"concurrency", "nowait"});
+  Statement update;
+  update.Prepare(other, refused, "UPDATE T SET I = 3");
+  std::promise<void> answered;
+  std::thread releaser([&holder, answered = answered.get_future()] {
+    if (answered.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) holder.Rollback();
+  });
+  try {
+    update.Execute(refused);
+    ADD_FAILURE() << "updated a held row";
+  } catch (const DatabaseError& e) {
+    EXPECT_EQ(e.EngineCode(), 335544336) << e.what();  // deadlock: update conflicts with concurrent update
+  }
+  answered.set_value();
+  releaser.join();
+  refused.Rollback();
+  other.ForceClose();
+  if (holder.IsActive()) holder.Rollback();
 }
 
 TEST_F(ClientTest, AMalformedLockTimeoutIsRefused) {

@@ -2,11 +2,16 @@
 // of its own, message boxes answered by a script, timers driven by a manual clock.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "db/KorvaneLogon.h"
@@ -17,6 +22,7 @@
 #include "platform/Messages.h"
 #include "platform/Win32.h"
 #include "platform/host/Prefix.h"
+#include "tests/db/ManagerFixture.h"
 #include "tests/support/FirebirdRoot.h"
 #include "tests/support/LoadedLibraries.h"
 #include "tests/support/ManualClock.h"
@@ -230,23 +236,28 @@ TEST_F(ConnectionModuleTest, GetServerInfoAnswersUnknownForOtherConnectionKinds)
 
 // --- The database's identity ----------------------------------------------------------------------
 
+// An older database is refused as firmly as a newer one: a module that writes into a schema it
+// does not know is the dangerous direction.
 TEST_F(ConnectionModuleTest, ADatabaseOfAnotherVersionIsRefusedWhileConnectAnyVersionAttaches) {
-  db_.reset();
-  db_ = std::make_unique<ProductDatabase>(prefix_, kPath, kIdentifier, 3);
-  auto module = NewModule();
-  EXPECT_EQ(
-      ErrorOf([&] { module->ConnectAsKorvane(); }),
-      "La base de données n'est pas compatible avec le programme!\r\n\r\nDatabase : TS_Test\r\nVersion : 3");
-  EXPECT_FALSE(module->Connected());
-  EXPECT_TRUE(ui_.Boxes().empty());
+  for (const std::int32_t version : {1, 3}) {
+    SCOPED_TRACE(version);
+    db_.reset();
+    db_ = std::make_unique<ProductDatabase>(prefix_, kPath, kIdentifier, version);
+    auto module = NewModule();
+    EXPECT_EQ(ErrorOf([&] { module->ConnectAsKorvane(); }),
+              "La base de données n'est pas compatible avec le programme!\r\n\r\nDatabase : TS_Test\r\nVersion : " +
+                  std::to_string(version));
+    EXPECT_FALSE(module->Connected());
+    EXPECT_TRUE(ui_.Boxes().empty());
 
-  module->ConnectAnyVersion();
-  EXPECT_TRUE(module->Connected());
-  EXPECT_EQ(module->DatabaseManager->UserName(), "KORVANE");
-  EXPECT_EQ(Users(*module), std::vector<std::string>{"user1 (PC07) - Updater"});
-  // The check is back for the next connection.
-  EXPECT_EQ(ErrorOf([&] { module->Connect(); }).rfind("La base de données n'est pas compatible", 0), 0u);
-  EXPECT_FALSE(module->Connected());
+    module->ConnectAnyVersion();
+    EXPECT_TRUE(module->Connected());
+    EXPECT_EQ(module->DatabaseManager->UserName(), "KORVANE");
+    EXPECT_EQ(Users(*module), std::vector<std::string>{"user1 (PC07) - Updater"});
+    // The check is back for the next connection.
+    EXPECT_EQ(ErrorOf([&] { module->Connect(); }).rfind("La base de données n'est pas compatible", 0), 0u);
+    EXPECT_FALSE(module->Connected());
+  }
 }
 
 TEST_F(ConnectionModuleTest, ADatabaseOfAnotherKindIsRefused) {
@@ -487,6 +498,149 @@ TEST_F(ConnectionModuleTest, GetFreeDiskSpaceWithoutADriveLetterRaises) {
   EXPECT_EQ(module->TransactionState(), "0");
 }
 
+// --- A connection that fails after the attachment --------------------------------------------------
+
+// Another workstation's attachment to the test database.
+struct OtherAttachment : test::KorvaneAttachment {
+  OtherAttachment() : KorvaneAttachment(kPath) {}
+  std::vector<std::string> Users() { return Column("SELECT username FROM Users"); }
+};
+
+// A message box interface that refuses its second box, as a failure of the second free-space check
+// of ConnectAsKorvane.
+class SecondBoxFails : public ScriptedUi {
+ public:
+  int MessageBox(const std::string& caption, const std::string& text, MessageKind kind,
+                 unsigned buttons) override {
+    if (++boxes_ == 2) throw Error("refused");
+    return ScriptedUi::MessageBox(caption, text, kind, buttons);
+  }
+
+ private:
+  int boxes_ = 0;
+};
+
+struct ConnectFault {
+  const char* name;
+  std::function<void(TdmDBConnection&)> make;
+};
+
+TEST_F(ConnectionModuleTest, AConnectionThatFailsAfterTheAttachmentLeavesNeitherAttachmentNorUser) {
+  const ConnectFault faults[] = {
+      {"the server's version cannot be asked",
+       [](TdmDBConnection& m) {
+         m.ServerVersionReader = []() -> std::string { throw DatabaseError("lost", -902, 335544721); };
+       }},
+      {"the database's version cannot be read",
+       [](TdmDBConnection&) { OtherAttachment().Run("DROP TABLE ConnectionControl"); }},
+      {"the free-space function is unknown",
+       [](TdmDBConnection&) { OtherAttachment().Run("DROP EXTERNAL FUNCTION GetFreeDiskSpace"); }},
+  };
+  using Operation = void (TdmDBConnection::*)();
+  const std::pair<const char*, Operation> operations[] = {
+      {"Connect", &TdmDBConnection::Connect},
+      {"ConnectAsKorvane", &TdmDBConnection::ConnectAsKorvane},
+      {"ConnectAnyVersion", &TdmDBConnection::ConnectAnyVersion}};
+  for (const ConnectFault& fault : faults) {
+    for (const auto& [name, operation] : operations) {
+      db_.reset();
+      db_ = std::make_unique<ProductDatabase>(prefix_, kPath, kIdentifier, kVersion);
+      auto module = NewModule();
+      fault.make(*module);
+      EXPECT_THROW((module.get()->*operation)(), std::exception) << fault.name << ", " << name;
+      EXPECT_FALSE(module->Connected()) << fault.name << ", " << name;
+      EXPECT_EQ(module->TransactionState(), "0");
+      module.reset();
+      EXPECT_TRUE(OtherAttachment().Users().empty()) << fault.name << ", " << name;
+    }
+  }
+}
+
+TEST_F(ConnectionModuleTest, ASecondFreeSpaceCheckThatFailsUnregistersTheUserAndDisconnects) {
+  SetFreeSpace(120000000);  // each check shows its warning box
+  for (auto operation : {&TdmDBConnection::ConnectAsKorvane, &TdmDBConnection::ConnectAnyVersion}) {
+    SecondBoxFails ui;
+    auto module = NewModule();
+    EXPECT_THROW((module.get()->*operation)(), Error);
+    EXPECT_FALSE(module->Connected());
+    EXPECT_TRUE(OtherAttachment().Users().empty()) << "the user registered by Connect is gone";
+  }
+}
+
+// --- Rows another workstation holds ----------------------------------------------------------------
+
+// Holds a row in an open transaction of another attachment until the end of the scope, or at most
+// `most` (so that a waiter that never gives up still ends the test, late).
+class HeldRow {
+ public:
+  HeldRow(const std::string& update, std::chrono::seconds most) {
+    transaction_.SetDefaultDatabase(&other_.database);
+    statement_.SetDatabase(&other_.database);
+    statement_.SetTransaction(&transaction_);
+    statement_.SQL = {update};
+    transaction_.StartTransaction();
+    statement_.ExecQuery();
+    release_ = std::thread([this, most] {
+      std::unique_lock lock(mutex_);
+      wake_.wait_for(lock, most, [this] { return done_; });
+      statement_.Close();
+      transaction_.Rollback();
+    });
+  }
+  ~HeldRow() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    wake_.notify_all();
+    release_.join();
+  }
+  HeldRow(const HeldRow&) = delete;
+  HeldRow& operator=(const HeldRow&) = delete;
+
+ private:
+  OtherAttachment other_;
+  TIBTransaction transaction_;
+  TIBSQL statement_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool done_ = false;
+  std::thread release_;
+};
+
+constexpr auto kHolderGivesUp = std::chrono::seconds(30);
+
+TEST_F(ConnectionModuleTest, ARegisteredRowHeldElsewhereCostsTheRegistrationItsAttemptsNotAWaitForEver) {
+  OtherAttachment().Run("INSERT INTO Users (username, lastcheck) VALUES ('user1 (PC07) - Updater', 'Now')");
+  auto module = NewModule();
+  module->LockTimeoutSeconds = 1;
+  const HeldRow held("UPDATE Users SET lastcheck = 'Now' WHERE username = 'user1 (PC07) - Updater'",
+                     kHolderGivesUp);
+  const auto start = std::chrono::steady_clock::now();
+  module->Connect();
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(module->Connected()) << "registration gives up and the connection goes on";
+  // Five attempts of about one second each (the engine counts whole seconds), no pause here.
+  EXPECT_LT(took, std::chrono::seconds(15));
+  EXPECT_GE(took, std::chrono::seconds(4)) << "each attempt waited for the row";
+}
+
+TEST_F(ConnectionModuleTest, SetDBVersionOnAHeldRowFailsWithTheServersLockErrorWithinTheBound) {
+  auto module = NewModule();
+  module->LockTimeoutSeconds = 1;
+  const HeldRow held("UPDATE ConnectionControl SET sval = '9' WHERE id = 3", kHolderGivesUp);
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    module->SetDBVersion(5, kPath);
+    ADD_FAILURE() << "wrote a held row";
+  } catch (const DatabaseError& e) {
+    // The engine's answer once the lock time-out has passed: update conflicts with concurrent update.
+    EXPECT_EQ(e.EngineCode(), 335544336) << e.what();
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_FALSE(module->Connected());
+}
+
 // --- Nested transactions ---------------------------------------------------------------------------
 
 class TransactionTest : public ConnectionModuleTest {
@@ -615,6 +769,29 @@ TEST_F(TransactionTest, AFourthCommitFailsTheAssertion) {
   EXPECT_EQ(error.rfind("TRANSACTION MANAGEMENT ERROR (dmDBConnectionUnit.cpp, ligne ", 0), 0u) << error;
   // The module goes on working.
   EXPECT_EQ(module_->TransactionState(), "0");
+  Exec("INSERT INTO T VALUES (1)");
+  EXPECT_EQ(Rows(), 1);
+}
+
+// The server refuses the commit of the outermost level (here a database trigger raises): the
+// caller's rollback ends the transaction on the server too, and the module goes on.
+TEST_F(TransactionTest, ACommitRefusedAtTheOutermostLevelIsRolledBackAndTheNextUnitRuns) {
+  Exec("CREATE EXCEPTION COMMIT_REFUSED 'commit refused'");
+  Exec("CREATE TRIGGER REFUSE_COMMIT ON TRANSACTION COMMIT AS BEGIN "
+       "IF (EXISTS(SELECT * FROM T WHERE N = 13)) THEN EXCEPTION COMMIT_REFUSED; END");
+  const std::string error = ErrorOf([&] { Exec("INSERT INTO T VALUES (13)"); });
+  EXPECT_NE(error.find("commit refused"), std::string::npos) << error;
+  EXPECT_FALSE(module_->InTransaction());
+  EXPECT_EQ(module_->TransactionState(), "0");
+  EXPECT_EQ(Rows(), 0);
+  // The next unit of work is the attachment's only transaction on the server.
+  module_->DoStartTransaction(false);
+  module_->GeneralQuery->SQL = {
+      "SELECT COUNT(*) FROM MON$TRANSACTIONS WHERE MON$ATTACHMENT_ID = CURRENT_CONNECTION"};
+  module_->GeneralQuery->Open();
+  EXPECT_EQ(module_->GeneralQuery->Fields(0).AsInteger(), 1);
+  module_->GeneralQuery->Close();
+  module_->DoCommit();
   Exec("INSERT INTO T VALUES (1)");
   EXPECT_EQ(Rows(), 1);
 }
@@ -859,6 +1036,15 @@ TEST_F(ConnectionModuleTest, TestDbConnectionReportsTheFreeSpaceInTheUsersGroupi
   EXPECT_EQ(ui_.Boxes().back().text, "Connexion \"TS_Test\" OK.\r\n999 Mb");
   EXPECT_TRUE(TdmDBConnection::TestDbConnection(kIdentifier, kPath, kVersion, false));
   EXPECT_EQ(ui_.Boxes().size(), 2u);
+}
+
+TEST_F(ConnectionModuleTest, TestDbConnectionShowsNoSuccessWhenItsDiskCheckFailed) {
+  SetFreeSpace(40000000);
+  EXPECT_FALSE(TdmDBConnection::TestDbConnection(kIdentifier, kPath, kVersion, true));
+  ASSERT_EQ(ui_.Boxes().size(), 1u);
+  EXPECT_EQ(ui_.Boxes()[0].kind, MessageKind::Error);
+  EXPECT_EQ(ui_.Boxes()[0].text, kNoSpace + "40 Mb");
+  EXPECT_EQ(BusyCursorDepth(), 0);
 }
 
 TEST_F(ConnectionModuleTest, TestDbConnectionConnectsAsThePublicReaderWriter) {

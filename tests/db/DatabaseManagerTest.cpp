@@ -423,8 +423,31 @@ TEST_F(DatabaseManagerTest, AUserSilentFor44MinutesIsPurgedOneOf43Stays) {
   EXPECT_THAT(list, ElementsAre("present", "silent 43"));
 }
 
-TEST_F(DatabaseManagerTest, RegisterUserReturnsAfterFiveFailedAttempts) {
+TEST_F(DatabaseManagerTest, AUserNameOutsideIso88591IsFoldedAndRegisteredAtTheFirstAttempt) {
+  const std::pair<std::string, std::string> names[] = {
+      {"Łukasz (PC07) - Updater", "?ukasz (PC07) - Updater"},
+      {"Zoé 😀 (PC07) - Updater", "Zoé ? (PC07) - Updater"},
+  };
+  for (const auto& [name, key] : names) {
+    M().RegisterUser(name);
+    M().RegisterUser(name);
+    EXPECT_THAT(Users(), ElementsAre(key)) << "the same name gives the same key";
+    M().UnRegisterUser(name);
+    EXPECT_TRUE(Users().empty()) << name;
+  }
+  EXPECT_TRUE(c_->Pauses.empty());
+}
+
+TEST_F(DatabaseManagerTest, AFailureThatNeverReachedTheServerIsNotRetried) {
   Db().Close();
+  M().RegisterUser("user1 (PC07) - Updater");
+  M().UnRegisterUser("user1 (PC07) - Updater");
+  EXPECT_TRUE(c_->Pauses.empty());
+}
+
+TEST_F(DatabaseManagerTest, RegisterUserReturnsAfterFiveFailedAttempts) {
+  // The server refuses every attempt.
+  M().ExecuteSQL("DROP TABLE Users");
   for (const auto& operation : {+[](TDatabaseManager& m) { m.RegisterUser("user1 (PC07) - Updater"); },
                                 +[](TDatabaseManager& m) { m.UnRegisterUser("user1 (PC07) - Updater"); }}) {
     c_->Pauses.clear();
@@ -440,7 +463,7 @@ TEST_F(DatabaseManagerTest, RegisterUserReturnsAfterFiveFailedAttempts) {
 }
 
 TEST_F(DatabaseManagerTest, APauseIsDrawnAtRandomBetweenAttempts) {
-  Db().Close();
+  M().ExecuteSQL("DROP TABLE Users");
   for (int i = 0; i < 10; ++i) M().RegisterUser("u");
   ASSERT_EQ(c_->Pauses.size(), 40u);
   std::sort(c_->Pauses.begin(), c_->Pauses.end());

@@ -218,6 +218,17 @@ TEST(IsOnDBServerCache, AnswersFromTheCacheUntilSetParams) {
   EXPECT_TRUE(module->IsOnDBServer());
 }
 
+// The computer name's own failure has shown its message: no second box follows it.
+TEST(IsOnDBServerFailure, AComputerNameThatCannotBeReadIsShownOnceAndAnswersNo) {
+  TempPrefix prefix;
+  ScriptedUi ui;
+  prefix.SetSystem("computer", std::string(16, 'C'));
+  auto module = ModuleFor("srv:C:\\a.fdb");
+  EXPECT_FALSE(module->IsOnDBServer());
+  ASSERT_EQ(ui.Boxes().size(), 1u);
+  EXPECT_EQ(ui.Boxes()[0].text, "GetComputerName 111\r\nLe nom de fichier est trop long.");
+}
+
 // --- On a product database -----------------------------------------------------------------------
 
 class MaintenanceServicesTest : public ::testing::Test {
@@ -310,6 +321,16 @@ TEST_F(MaintenanceServicesTest, DropDatabaseRemovesTheAttachedDatabase) {
   module_->DropDatabase();
   EXPECT_FALSE(module_->Connected());
   EXPECT_FALSE(module_->WasConnected());
+  EXPECT_EQ(module_->TransactionState(), "0");
+  EXPECT_FALSE(fs::exists(prefix_.Host(kPath)));
+}
+
+TEST_F(MaintenanceServicesTest, DropDatabaseInsideAUnitOfWorkEndsItWithTheDatabase) {
+  module_->Connect();
+  module_->DoStartTransaction(false);
+  EXPECT_EQ(module_->TransactionState(), "1");
+  module_->DropDatabase();
+  EXPECT_FALSE(module_->InTransaction());
   EXPECT_EQ(module_->TransactionState(), "0");
   EXPECT_FALSE(fs::exists(prefix_.Host(kPath)));
 }

@@ -79,4 +79,19 @@ inline void RunStatement(TIBDatabase& database, const std::string& sql,
   transaction.Commit();
 }
 
+// An attachment of its own to a database, as the maker's user and without the connection module's
+// checks: another workstation, or a test that prepares or reads a database behind the module.
+struct KorvaneAttachment {
+  explicit KorvaneAttachment(const std::string& connectionString) {
+    database.DatabaseName = connectionString;
+    database.Params = {std::string("user_name=") + KorvaneUserName,
+                       std::string("password=") + KorvanePassword, "lc_ctype=ISO8859_1"};
+    database.Open();
+  }
+  void Run(const std::string& sql) { RunStatement(database, sql); }
+  std::vector<std::string> Column(const std::string& sql) { return ReadColumn(database, sql); }
+
+  TIBDatabase database;
+};
+
 }  // namespace kv::test

@@ -191,14 +191,10 @@ TEST_F(TableManagerTest, CreateTableMakesTheTableWithItsKeyAndTheGrants) {
   T().CreateTable();
   EXPECT_TRUE(M().FindTable("PRT_PARAMS"));
   EXPECT_THAT(T().GetPrimaryIndexName(), ::testing::MatchesRegex("INTEG_[0-9]+"));
-  try {
-    T().KeyName();
-    FAIL() << "no error";
-  } catch (const Error& e) {
-    EXPECT_STREQ(e.what(), "TDatabaseManager.GetKeyname") << "the table name is written as given";
-  }
+  // The table's name as written in its definition ("PRT_Params") finds the catalogue's rows.
+  EXPECT_THAT(T().KeyName(), ::testing::MatchesRegex("RDB\\$PRIMARY[0-9]+"));
   EXPECT_EQ(T().GetfieldSize("pname"), 60);
-  EXPECT_EQ(Sorted(table_->GetUserPrivileges("ROLE_READER")), "") << "the name is compared as given";
+  EXPECT_EQ(Sorted(T().GetUserPrivileges("ROLE_READER")), "RS");
   T().SetTableName("PRT_PARAMS");
   EXPECT_EQ(Sorted(T().GetUserPrivileges("ROLE_READER")), "RS");
   EXPECT_EQ(Sorted(T().GetUserPrivileges("ROLE_READER_WRITER")), "DIRSU");
@@ -443,6 +439,24 @@ TEST_F(TableManagerTest, EnlargeStringFieldMovesTheValuesToTheNewColumn) {
   EXPECT_THAT(ReadColumn(Db(), "SELECT note_long FROM Notes"), ElementsAre("court"));
 }
 
+TEST_F(TableManagerTest, EnlargeStringFieldIntoTheSameColumnIsRefusedAndKeepsItsValues) {
+  auto table = Table("Notes", {"id INTEGER NOT NULL *", "note VARCHAR(10)"});
+  table->CreateTable();
+  table->AppendRecord({fb::Value::Integer(1), fb::Value::Text("court")});
+  for (const char* newName : {"note", "NOTE"}) {
+    try {
+      table->EnlargeStringField("note", newName, 200);
+      ADD_FAILURE() << "no error for " << newName;
+    } catch (const Error& e) {
+      EXPECT_STREQ(e.what(),
+                   "EnlargeStringField: Notes note : la nouvelle colonne doit porter un autre nom que l'ancienne.");
+    }
+  }
+  EXPECT_EQ(table->GetfieldSize("note"), 10);
+  EXPECT_THAT(ReadColumn(Db(), "SELECT note FROM Notes"), ElementsAre("court"));
+  EXPECT_EQ(Tr().Tag, 0);
+}
+
 class ConvertTest : public TableManagerTest {
  protected:
   void SetUp() override {
@@ -534,16 +548,19 @@ TEST_F(TableManagerTest, IndexesAndReferenceConstraints) {
   parents->DeleteRecord({fb::Value::Integer(1)});
   EXPECT_EQ(children->RecordCount(), 0);
 
-  auto others = Table("Others", {"id INTEGER NOT NULL *", "p1 INTEGER", "p2 INTEGER", "p3 INTEGER"});
+  auto others = Table("Others",
+                       {"id INTEGER NOT NULL *", "p1 INTEGER", "p2 INTEGER", "p3 INTEGER", "p4 INTEGER"});
   others->CreateTable();
   others->CreateReferenceConstraint2("FK_1", {"p1"}, "Parents", {"id"});
   others->CreateReferenceConstraintCascadeSetNull("FK_2", {"p2"}, "Parents", {"id"});
   others->CreateReferenceConstraintCascadeDelete("FK_3", {"p3"}, "Parents", {"id"});
+  others->CreateReferenceConstraint("FK_4", {"p4"}, "Parents", {"id"}, DeleteSetNull);
   EXPECT_THAT(ReadColumn(Db(),
                          "SELECT TRIM(rdb$constraint_name) || '/' || TRIM(rdb$update_rule) || '/' || "
                          "TRIM(rdb$delete_rule) FROM rdb$ref_constraints WHERE rdb$constraint_name IN "
-                         "('FK_1', 'FK_2', 'FK_3') ORDER BY 1"),
-              ElementsAre("FK_1/RESTRICT/RESTRICT", "FK_2/RESTRICT/SET NULL", "FK_3/RESTRICT/CASCADE"));
+                         "('FK_1', 'FK_2', 'FK_3', 'FK_4') ORDER BY 1"),
+              ElementsAre("FK_1/RESTRICT/RESTRICT", "FK_2/RESTRICT/SET NULL", "FK_3/RESTRICT/CASCADE",
+                          "FK_4/RESTRICT/SET NULL"));
 }
 
 TEST_F(TableManagerTest, TheConstraintIndexCacheAsksTheCatalogueOnce) {

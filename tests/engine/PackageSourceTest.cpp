@@ -6,8 +6,9 @@
 #include <functional>
 
 #include "engine/Package.h"
-#include "platform/PeWriter.h"
+#include "formats/PeWriter.h"
 #include "tests/support/PackageFixtures.h"
+#include "tests/support/PeFixtures.h"
 #include "tests/support/TempPrefix.h"
 
 namespace kv {
@@ -143,7 +144,7 @@ TEST(PackageSource, PeFileReadsOnlyNamedRcdataResourcesFirstLanguageFirst) {
   writer.Add(win::RT_RCDATA, ResourceId(7), 0, MakeRecord("by number", kTime));
   writer.Add(win::RT_VERSION, ResourceId("APPINFO1.TXT"), 0, MakeRecord("not rcdata", kTime));
   writer.Add(ResourceId("CUSTOM"), ResourceId("STEPS.TXT"), 0, MakeRecord("custom type", kTime));
-  writer.WriteFile(dir.Path() / "p.dll");
+  test::WritePe(writer, dir.Path() / "p.dll");
   const auto package = OpenPackageFile((dir.Path() / "p.dll").string());
 
   EXPECT_EQ(package->Names(), std::vector<std::string>{"UPDATES.TXT"});

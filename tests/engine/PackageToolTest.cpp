@@ -8,8 +8,9 @@
 #include <sstream>
 
 #include "engine/Package.h"
-#include "platform/PeWriter.h"
+#include "formats/PeWriter.h"
 #include "tests/support/PackageFixtures.h"
+#include "tests/support/PeFixtures.h"
 #include "tests/support/TempPrefix.h"
 
 namespace kv {
@@ -294,17 +295,17 @@ TEST_F(Kvpack, FailuresExitWithOneAndAClearMessage) {
   // A package holding a name that would leave the extraction folder, and a damaged record.
   PeWriter writer;
   writer.Add(win::RT_RCDATA, ResourceId("..\\EVIL.TXT"), 0, MakeRecord("x", 1));
-  writer.WriteFile(Path("evil.dll"));
+  test::WritePe(writer, Path("evil.dll"));
   PeWriter damagedWriter;
   auto damaged = MakeRecord(test::RandomBytes(100000, 5), 1);
   damaged[damaged.size() / 2] ^= 0xFF;
   damagedWriter.Add(win::RT_RCDATA, ResourceId("DAMAGED.BIN"), 0, damaged);
-  damagedWriter.WriteFile(Path("damaged.dll"));
+  test::WritePe(damagedWriter, Path("damaged.dll"));
   // A record whose time no file can carry.
   PeWriter absurdWriter;
   absurdWriter.Add(win::RT_RCDATA, ResourceId("ABSURD.BIN"), 0,
                    test::ZlibStream(test::RecordPayload(1, 0x8000000000000000ULL, "x"), 9));
-  absurdWriter.WriteFile(Path("absurd.dll"));
+  test::WritePe(absurdWriter, Path("absurd.dll"));
   WriteHostFile(Path("collide/a.txt"), "1");
   WriteHostFile(Path("collide/A.TXT"), "2");
   WriteHostFile(Path("text.txt"), "not a package");

@@ -11,7 +11,9 @@
 #include "engine/UpdateCommon.h"
 #include "platform/FileUtils.h"
 #include "platform/Win32.h"
+#include "platform/Errors.h"
 #include "platform/Win32Shell.h"
+#include "platform/host/Prefix.h"
 #include "tests/support/HolderProcess.h"
 #include "tests/support/TempPrefix.h"
 
@@ -140,6 +142,39 @@ TEST(PartFile, ATargetInUseIsNotReplacedAndThePartFileGoes) {
   }
   EXPECT_EQ(prefix.ReadFile(target), "loaded");
   EXPECT_EQ(FolderEntries(kFolder), (std::set<std::string>{"wPDF300A.dll"}));
+}
+
+// The new content could not be written through to the disk: the rename that would make it the
+// target does not happen, the target keeps its old content, and the copy reports the failure.
+TEST(PartFile, AFlushThatFailsLeavesTheTargetAsItWasAndIsReported) {
+  TempPrefix prefix;
+  const std::string target = std::string(kFolder) + "french.adm";
+  prefix.WriteFile(target, "old");
+  host::Prefix::Current().SetIni("files", "flush_error", "1117");
+  {
+    PartFile part(target);
+    ASSERT_TRUE(part.File().Write("new", 3));
+    EXPECT_FALSE(part.ReplaceTarget(true));
+    EXPECT_EQ(win::GetLastError(), 1117u);
+  }
+  EXPECT_EQ(prefix.ReadFile(target), "old");
+  EXPECT_EQ(FolderEntries(kFolder), (std::set<std::string>{"french.adm"}));
+
+  const std::string source = win::GetTempPath() + "Update1.tmp";
+  prefix.WriteFile(source, "new");
+  TdmUpdateCommon engine;
+  try {
+    engine.CopyPackagedFile(source, target, false);
+    ADD_FAILURE() << "the copy succeeded";
+  } catch (const SystemError& error) {
+    EXPECT_EQ(error.code(), 1117u);
+  }
+  EXPECT_EQ(prefix.ReadFile(target), "old");
+  EXPECT_EQ(FolderEntries(kFolder), (std::set<std::string>{"french.adm"}));
+
+  host::Prefix::Current().SetIni("files", "flush_error", "");
+  engine.CopyPackagedFile(source, target, false);
+  EXPECT_EQ(prefix.ReadFile(target), "new");
 }
 
 // A run cleans the folders it writes into, the temporary folder and each target folder, once.

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "formats/PeImage.h"
+#include "formats/VersionResource.h"
 #include "platform/MappedFile.h"
-#include "platform/PeImage.h"
-#include "platform/VersionResource.h"
 #include "platform/Win32.h"
 #include "tests/support/PackageFixtures.h"
 #include "tests/support/TempPrefix.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Text.h"
+#include "formats/Text.h"
 #include "platform/Win32.h"
 #include "platform/host/Prefix.h"
 #include "platform/host/RegistryStore.h"

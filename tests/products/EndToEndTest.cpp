@@ -13,9 +13,10 @@
 #include <sstream>
 
 #include "engine/Package.h"
-#include "platform/PeWriter.h"
+#include "formats/PeWriter.h"
 #include "platform/Win32.h"
 #include "tests/support/PackageFixtures.h"
+#include "tests/support/PeFixtures.h"
 #include "tests/support/TempPrefix.h"
 
 namespace kv {
@@ -218,7 +219,7 @@ TEST_F(SharedFilesUpdate, NamesThatLeaveTheCommonFolderAreRefusedAndNothingIsWri
              MakeRecord("Fichiers communs\r\n", 1));
   writer.Add(win::RT_RCDATA, ResourceId("FILENAMES.TXT"), kPackageLanguage, MakeRecord(list, 1));
   const fs::path package = scratch_.Path() / "hostile.dll";
-  writer.WriteFile(package);
+  test::WritePe(writer, package);
 
   const auto before = Contents(prefix_);
   const auto outsideBefore = test::FilesBelow(scratch_.Path());

@@ -10,7 +10,7 @@
 #include <regex>
 #include <sstream>
 
-#include "platform/Text.h"
+#include "formats/Text.h"
 #include "platform/Win32.h"
 #include "tests/support/FirebirdRoot.h"
 #include "tests/support/PackageFixtures.h"

@@ -1,6 +1,6 @@
 // The print-list update on generated installations with company databases of the embedded engine:
 // every company of the company list, the lists written and read back, the companies that cannot
-// be reached, the lists refused, and the errors that stop the update.
+// be reached, the names refused, and the errors that stop the update.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "db/KorvaneLogon.h"
 #include "db/dmDBConnectionUnit.h"
 #include "engine/Package.h"
 #include "engine/UpdateCommon.h"
+#include "formats/Text.h"
 #include "platform/Errors.h"
-#include "platform/Text.h"
 #include "platform/Win32.h"
 #include "platform/host/Prefix.h"
 #include "products/EngineParts.h"
@@ -21,7 +22,9 @@
 #include "products/PrintListUpdate.h"
 #include "products/ProductUpdaters.h"
 #include "products/dmStructurePrintingUnit.h"
+#include "tests/db/ManagerFixture.h"
 #include "tests/support/FirebirdRoot.h"
+#include "tests/support/Isql.h"
 #include "tests/support/PeFixtures.h"
 #include "tests/support/PrintRows.h"
 #include "tests/support/ScriptedUi.h"
@@ -76,6 +79,14 @@ class PrintListUpdate : public ::testing::Test {
   }
   void CompanyList(const std::string& content) { prefix_.WriteFile("C:\\WKorvane\\multiste.txt", content); }
   void Add(const std::string& name, const std::string& content) { package_.Add(name, content, kPackageTime); }
+  // The main product installed in version 5.2, and its version 5.3 in the package.
+  void MainProduct() {
+    SetValue(win::HKEY_CURRENT_USER, "WinTessivo\\Program", "Filename",
+             "C:\\WKorvane\\TSV\\Programs\\WinTessivo.exe");
+    test::WriteVersionedPe(prefix_, "C:\\WKorvane\\TSV\\Programs\\WinTessivo.exe", {5, 2, 0, 0});
+    const std::vector<std::uint8_t> packaged = test::PeWithFileVersion({5, 3, 0, 0});
+    Add("WinTessivo.exe", std::string(packaged.begin(), packaged.end()));
+  }
   // The engine is made once the installation is in place: it reads the company list then.
   TdmUpdateCommon& Engine() {
     if (!engine_) {
@@ -186,26 +197,94 @@ TEST_F(PrintListUpdate, ProductsWithoutPrintListsReturnAtOnce) {
   EXPECT_TRUE(Report().empty());
 }
 
-TEST_F(PrintListUpdate, ACharacterTheDatabasesCannotHoldRefusesThatListOnly) {
+// The bytes of a text as Firebird shows a value cast to OCTETS: two hexadecimal digits each.
+std::string Hex(const std::string& bytes) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string hex;
+  for (const char c : bytes) {
+    hex += digits[static_cast<unsigned char>(c) >> 4];
+    hex += digits[static_cast<unsigned char>(c) & 0xF];
+  }
+  return hex;
+}
+
+TEST_F(PrintListUpdate, ListsAreStoredByteForByteAndShownInCodePage1252) {
   Company("Sud", "C:\\Data\\SUD.FDB");
   CompanyList("Sud\r\n");
-  Add("PrintLists.txt", "Prix.lst\r\nCoeur.lst\r\nBons.lst\r\n");
-  Add("Prix.lst", Cp1252({"DES:F:Prix", "Devise=€"}));
-  Add("Coeur.lst", Cp1252({"DES:F:Cœur"}));
-  Add("Bons.lst", Cp1252({"DES:F:Bons"}));
+  Add("PrintLists.txt", Cp1252({"Prix€.lst"}));
+  const std::string description = "Prix en € – l’œuvre";
+  const std::string list = Cp1252({"DES:F:" + description, "Devise=€", "Titre=“Cœur” — fin…"});
+  Add("Prix€.lst", list);
 
-  EXPECT_EQ(UpdatePrintLists(Engine(), ""), UpdateOutcome::CompletedWithWarnings);
-  EXPECT_EQ(
-      Report(),
-      (Lines{"", "Mise à jour de listes pour la société Sud",
-             "La liste d'impression Prix.lst contient le caractère « € » que la base de données (ISO 8859-1) "
-             "ne peut pas enregistrer : elle n'est pas importée.",
-             "La liste d'impression Coeur.lst contient le caractère « œ » que la base de données (ISO "
-             "8859-1) ne peut pas enregistrer : elle n'est pas importée.",
-             "Les paramètres pour l'impression : \"Bons\" ont été ajoutés."}));
+  EXPECT_EQ(UpdatePrintLists(Engine(), ""), UpdateOutcome::Completed);
+  EXPECT_EQ(Report(), (Lines{"", "Mise à jour de listes pour la société Sud",
+                             "Les paramètres pour l'impression : \"" + description + "\" ont été ajoutés."}));
+
+  // Through the client layer's ISO8859_1 connection: each character the byte of the same code.
   const std::vector<Row> rows = ReadRows("C:\\Data\\SUD.FDB");
   ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(text::Utf8ToLatin1(rows[0].pname), "prix\x80");
+  EXPECT_EQ(text::Utf8ToLatin1(rows[0].print_params), list);
+  EXPECT_EQ(text::Utf8ToLatin1(rows[0].f_text), text::Utf8ToCp1252(description));
+
+  // In the database itself, as bytes.
+  const test::IsqlResult stored = test::RunIsql(
+      "connect " + test::SqlString(prefix_.Host("C:\\Data\\SUD.FDB").string()) + " user '" +
+      KorvaneUserName + "' password '" + KorvanePassword +
+      "';\nset list on;\nselect cast(f_text as varchar(90) character set octets) as F, "
+      "cast(print_params as varchar(200) character set octets) as P from PRT_Params;\n");
+  ASSERT_EQ(stored.exitCode, 0) << stored.out << stored.err;
+  EXPECT_EQ(stored.Value("F"), Hex(text::Utf8ToCp1252(description)));
+  EXPECT_EQ(stored.Value("P"), Hex(list));
+
+  // The next update finds the list under the name it was stored with.
+  EXPECT_EQ(UpdatePrintLists(Engine(), ""), UpdateOutcome::Completed);
+  EXPECT_EQ(Report().back(), "Les paramètres pour l'impression : \"prix€\" ont été mise à jour.");
+  EXPECT_EQ(ReadRows("C:\\Data\\SUD.FDB").size(), 1u);
+}
+
+// Only the extension goes: a list whose name holds dots keeps them, and never overwrites the list
+// named by its first part.
+TEST_F(PrintListUpdate, AListNameKeepsItsInnerDots) {
+  Company("Sud", "C:\\Data\\SUD.FDB");
+  CompanyList("Sud\r\n");
+  Add("PrintLists.txt", "Bons.lst\r\nBons.2024.lst\r\n");
+  Add("Bons.lst", Cp1252({"DES:F:Bons"}));
+  Add("Bons.2024.lst", Cp1252({"DES:F:Bons 2024"}));
+
+  EXPECT_EQ(UpdatePrintLists(Engine(), ""), UpdateOutcome::Completed);
+  const std::vector<Row> rows = ReadRows("C:\\Data\\SUD.FDB");
+  ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].pname, "bons");
+  EXPECT_EQ(rows[0].f_text, "Bons");
+  EXPECT_EQ(rows[1].pname, "bons.2024");
+  EXPECT_EQ(rows[1].f_text, "Bons 2024");
+}
+
+// A company list that exists but cannot be read (here held by another program without sharing)
+// would pass over every company but the default one without a word.
+TEST_F(PrintListUpdate, ACompanyListThatCannotBeReadIsReportedAndGivesWarnings) {
+  SetValue(win::HKEY_LOCAL_MACHINE, "WinTessivo\\Paths\\TSV_DatabaseName", "Path", "C:\\Data\\DEFAUT.FDB");
+  CreateCompanyDatabase("C:\\Data\\DEFAUT.FDB", pcWinTessivo);
+  Company("Sud", "C:\\Data\\SUD.FDB");
+  CompanyList("Sud\r\n");
+  Add("PrintLists.txt", "Bons.lst\r\n");
+  Add("Bons.lst", Cp1252({"DES:F:Bons"}));
+  {
+    auto held = win::File::Create("C:\\WKorvane\\multiste.txt", win::GENERIC_READ, 0, win::OPEN_EXISTING);
+    ASSERT_TRUE(held);
+    Engine();
+  }
+
+  EXPECT_EQ(UpdatePrintLists(Engine(), ""), UpdateOutcome::CompletedWithWarnings);
+  const Lines report = Report();
+  ASSERT_GE(report.size(), 2u);
+  EXPECT_EQ(report[0], "La liste des sociétés C:\\wkorvane\\multiste.txt ne peut pas être lue :");
+  EXPECT_TRUE(report[1].starts_with("Erreur système.  Code : 32.")) << report[1];
+  EXPECT_EQ(Lines(report.end() - 3, report.end()),
+            (Lines{"", "Mise à jour de listes pour la société Default",
+                   "Les paramètres pour l'impression : \"Bons\" ont été ajoutés."}));
+  EXPECT_TRUE(ReadRows("C:\\Data\\SUD.FDB").empty());
 }
 
 TEST_F(PrintListUpdate, ListNamesThatWouldLeaveTheirFolderAreRefusedAndReported) {
@@ -250,17 +329,36 @@ TEST_F(PrintListUpdate, AValueWiderThanItsColumnStopsTheUpdateAndLeavesTheConnec
 TEST_F(PrintListUpdate, TheMainProductReportsTheFailedImportAndFails) {
   Company("Sud", "C:\\Data\\SUD.FDB");
   CompanyList("Sud\r\n");
-  SetValue(win::HKEY_CURRENT_USER, "WinTessivo\\Program", "Filename",
-           "C:\\WKorvane\\TSV\\Programs\\WinTessivo.exe");
-  test::WriteVersionedPe(prefix_, "C:\\WKorvane\\TSV\\Programs\\WinTessivo.exe", {5, 2, 0, 0});
-  const std::vector<std::uint8_t> packaged = test::PeWithFileVersion({5, 3, 0, 0});
-  Add("WinTessivo.exe", std::string(packaged.begin(), packaged.end()));
+  MainProduct();
   Add("PrintLists.txt", "Large.lst\r\n");
   Add("Large.lst", Cp1252({"COM:" + std::string(31, 'c')}));
 
   EXPECT_EQ(UpdateMainProduct(Engine()), UpdateOutcome::Failed);
   EXPECT_EQ(Report().back(), "Cannot import resource files");
   EXPECT_FALSE(Engine().DBConnection->Connected());
+}
+
+// The shared PDF library that the package carries and that cannot be copied (a running program
+// holds it) ends the main product's update with warnings; the lists are written all the same.
+TEST_F(PrintListUpdate, TheMainProductEndsWithWarningsWhenThePdfLibraryCannotBeCopied) {
+  Company("Sud", "C:\\Data\\SUD.FDB");
+  CompanyList("Sud\r\n");
+  MainProduct();
+  Add("PrintLists.txt", "Bons.lst\r\n");
+  Add("Bons.lst", Cp1252({"DES:F:Bons"}));
+  Add("wPDF300A.dll", "nouvelle bibliothèque");
+  prefix_.WriteFile("C:\\WKorvane\\Common\\Programs\\wPDF300A.dll", "ancienne");
+  auto held = win::File::Create("C:\\WKorvane\\Common\\Programs\\wPDF300A.dll", win::GENERIC_READ, 0,
+                                win::OPEN_EXISTING);
+  ASSERT_TRUE(held);
+
+  EXPECT_EQ(UpdateMainProduct(Engine()), UpdateOutcome::CompletedWithWarnings);
+  const Lines report = Report();
+  EXPECT_NE(std::find(report.begin(), report.end(), "Une erreur s'est produite lors de la mise à jour du Common_Programs"),
+            report.end());
+  EXPECT_EQ(ReadRows("C:\\Data\\SUD.FDB").size(), 1u);
+  held.reset();
+  EXPECT_EQ(prefix_.ReadFile("C:\\WKorvane\\Common\\Programs\\wPDF300A.dll"), "ancienne");
 }
 
 TEST_F(PrintListUpdate, ACriticallyLowDiskClosesTheConnectionAndNoListIsWrittenToIt) {
@@ -281,6 +379,39 @@ TEST_F(PrintListUpdate, ACriticallyLowDiskClosesTheConnectionAndNoListIsWrittenT
   EXPECT_FALSE(Engine().DBConnection->Connected());
   host::Prefix::Current().SetIni("udf", "free_space_C", "100000000000");
   EXPECT_TRUE(ReadRows("C:\\Data\\SUD.FDB").empty());
+}
+
+TEST_F(PrintListUpdate, ACompanyWhoseFreeSpaceCheckFailsIsSkippedAndTheNextGetsItsOwnLists) {
+  Company("Alpha", "C:\\Data\\ALPHA.FDB");
+  Company("Beta", "C:\\Data\\BETA.FDB");
+  CompanyList("Alpha\r\nBeta\r\n");
+  // Attached, then refused by the free-space check ("Function unknown").
+  test::KorvaneAttachment("C:\\Data\\ALPHA.FDB").Run("DROP EXTERNAL FUNCTION GetFreeDiskSpace");
+  Add("PrintLists.txt", "Bons.lst\r\n");
+  Add("Bons.lst", Cp1252({"DES:F:Bons de Beta"}));
+
+  EXPECT_EQ(UpdatePrintLists(Engine(), ""), UpdateOutcome::CompletedWithWarnings);
+  EXPECT_EQ(Report(), (Lines{"", "Mise à jour de listes pour la société Alpha",
+                             "Echec de connexion a la société Alpha, mise à jour des listes non effectuée.",
+                             "", "Mise à jour de listes pour la société Beta",
+                             "Les paramètres pour l'impression : \"Bons de Beta\" ont été ajoutés."}));
+  EXPECT_TRUE(test::KorvaneAttachment("C:\\Data\\ALPHA.FDB").Column("SELECT pname FROM PRT_Params").empty())
+      << "Beta's list written into Alpha's database";
+  const std::vector<Row> beta = ReadRows("C:\\Data\\BETA.FDB");
+  ASSERT_EQ(beta.size(), 1u);
+  EXPECT_EQ(beta[0].pname, "bons");
+}
+
+TEST_F(PrintListUpdate, AnAttachmentLeftOpenOnAnotherCompanyIsNotTakenForThisOne) {
+  Company("Alpha", "C:\\Data\\ALPHA.FDB");
+  Company("Beta", "C:\\Data\\BETA.FDB");
+  TdmDBConnection& connection = *Engine().DBConnection;
+  ASSERT_TRUE(ConnectCompanyDatabase(Engine(), "Alpha"));
+  EXPECT_TRUE(ConnectCompanyDatabase(Engine(), "Alpha")) << "its own attachment is kept";
+  ASSERT_TRUE(ConnectCompanyDatabase(Engine(), "Beta"));
+  EXPECT_EQ(connection.DatabaseManager->ConnectionString(), "C:\\Data\\BETA.FDB");
+  EXPECT_TRUE(connection.Connected());
+  EXPECT_TRUE(DisconnectDatabase(Engine()));
 }
 
 TEST_F(PrintListUpdate, ProductsWithoutCompanyDatabasesAndUnregisteredCompaniesDoNotConnect) {
@@ -413,6 +544,16 @@ TEST_F(CompanyListFile, AnObsoleteKeyThatCannotBeDeletedIsLeftAndTheListStillLoa
   TFMultiSte form;
   EXPECT_EQ(form.ComboBoxCompanies.Items, Lines{"A"});
   EXPECT_TRUE(win::RegKey::Exists(win::HKEY_LOCAL_MACHINE, std::string(kSuite) + "MultiSte\\Ancien"));
+}
+
+TEST_F(CompanyListFile, WithoutOneOnCTheWindowsFoldersDriveIsSearched) {
+  prefix_.AddDrive('D', "fixed");
+  prefix_.SetSystem("windows", "D:\\Windows");
+  prefix_.WriteFile("D:\\korvane\\multiste.txt", "Sud\r\n");
+  TFMultiSte form;
+  EXPECT_EQ(form.FFilename, "D:\\korvane\\multiste.txt");
+  EXPECT_EQ(form.ComboBoxCompanies.Items, Lines{"Sud"});
+  EXPECT_EQ(form.FReadError, "");
 }
 
 TEST_F(CompanyListFile, NoFileGivesNoCompany) {

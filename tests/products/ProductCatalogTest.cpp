@@ -6,7 +6,7 @@
 
 #include "engine/Package.h"
 #include "engine/UpdateCommon.h"
-#include "platform/VersionResource.h"
+#include "formats/VersionResource.h"
 #include "platform/Win32.h"
 #include "products/ProductCatalog.h"
 #include "tests/support/PeFixtures.h"

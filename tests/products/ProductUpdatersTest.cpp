@@ -618,6 +618,23 @@ TEST_F(Korvane5, AListedFileMissingFromThePackageKeepsTheOldDataWithWarnings) {
   EXPECT_EQ(Version("C:\\Korvane5\\pls\\SA-00.int"), (FileVersionNumbers{1, 0, 0, 0}));
 }
 
+// A folder without the data is never registered: a registered folder is not searched again, and
+// every later run would fail there.
+TEST_F(Korvane5, AFolderWithoutTheMainFileIsNotRegisteredAndTheNextRunSearchesAgain) {
+  prefix_.AddDrive('E', "fixed");
+  fs::create_directories(prefix_.Host("E:\\Korvane5"));
+  Add("pls\\SA-00.int", Pe({1, 1, 0, 0}));
+
+  EXPECT_EQ(UpdateKorvane5Data(engine_, pcPelmora), UpdateOutcome::Failed);
+  EXPECT_EQ(Report(), Split("Une erreur s'est produite lors de la mise à jour du pls\\SA-00.int\r\n"
+                            "Fichier pas trouvé : E:\\Korvane5\\pls\\SA-00.int"));
+  EXPECT_EQ(ReadHkcu("Pelmora\\Program", "Filename"), "");
+
+  Install("E:\\Korvane5\\pls\\SA-00.int", {1, 0, 0, 0});
+  EXPECT_EQ(UpdateKorvane5Data(engine_, pcPelmora), UpdateOutcome::Completed);
+  EXPECT_EQ(ReadHkcu("Pelmora\\Program", "Filename"), "E:\\Korvane5\\pls\\SA-00.int");
+}
+
 TEST_F(Korvane5, NoFolderAnywhereIsRaisedToTheRun) {
   Add("pls\\SA-00.int", Pe({1, 1, 0, 0}));
   ui_.AnswerFolder(false);

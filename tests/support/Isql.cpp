@@ -8,7 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/Text.h"
+#include "formats/Text.h"
 #include "tests/support/TempPrefix.h"
 
 namespace kv::test {

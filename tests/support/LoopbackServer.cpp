@@ -1,5 +1,6 @@
 #include "tests/support/LoopbackServer.h"
 
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -125,6 +126,16 @@ StoppedLoopbackServer::~StoppedLoopbackServer() {
   } catch (const std::exception& e) {
     std::cerr << "The loopback server did not start again: " << e.what() << "\n";
   }
+}
+
+FrozenLoopbackServer::FrozenLoopbackServer() {
+  std::ifstream file(LoopbackServer::Folder() / "firebird.pid");
+  if (!(file >> pid_) || pid_ <= 0) throw std::runtime_error("the loopback server has no pid");
+  if (::kill(pid_, SIGSTOP) != 0) throw std::runtime_error("the loopback server cannot be stopped");
+}
+
+FrozenLoopbackServer::~FrozenLoopbackServer() {
+  ::kill(pid_, SIGCONT);
 }
 
 }  // namespace kv::test

@@ -45,4 +45,18 @@ class StoppedLoopbackServer {
   StoppedLoopbackServer& operator=(const StoppedLoopbackServer&) = delete;
 };
 
+// Freezes the server for a scope (SIGSTOP: a server machine that hangs, a pulled cable: the port
+// still takes connections, nothing answers) and releases it (SIGCONT) at its end, also when the
+// test fails.
+class FrozenLoopbackServer {
+ public:
+  FrozenLoopbackServer();
+  ~FrozenLoopbackServer();
+  FrozenLoopbackServer(const FrozenLoopbackServer&) = delete;
+  FrozenLoopbackServer& operator=(const FrozenLoopbackServer&) = delete;
+
+ private:
+  int pid_;
+};
+
 }  // namespace kv::test

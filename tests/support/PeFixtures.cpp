@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
+#include "formats/PeWriter.h"
+#include "formats/VersionResource.h"
 #include "platform/InstallTools2.h"
-#include "platform/PeWriter.h"
-#include "platform/VersionResource.h"
 
 namespace kv {
 
@@ -43,6 +45,25 @@ std::vector<std::uint8_t> PeWithoutVersion() {
   PeWriter writer;
   writer.Add(ResourceId(win::RT_RCDATA), ResourceId("DATA"), 0x040C, {1, 2, 3});
   return writer.Build();
+}
+
+void WritePe(const PeWriter& writer, const std::filesystem::path& hostPath) {
+  std::ofstream out(hostPath, std::ios::binary | std::ios::trunc);
+  writer.Write(out);  // an unopened stream fails the write
+}
+
+void ExpectSameVersion(const win::VersionResource& actual, const win::VersionResource& expected) {
+  EXPECT_EQ(actual.hasFixedInfo, expected.hasFixedInfo);
+  EXPECT_EQ(actual.fileVersionMS, expected.fileVersionMS);
+  EXPECT_EQ(actual.fileVersionLS, expected.fileVersionLS);
+  EXPECT_EQ(actual.productVersionMS, expected.productVersionMS);
+  EXPECT_EQ(actual.productVersionLS, expected.productVersionLS);
+  EXPECT_EQ(actual.translations, expected.translations);
+  ASSERT_EQ(actual.stringTables.size(), expected.stringTables.size());
+  for (std::size_t i = 0; i < expected.stringTables.size(); ++i) {
+    EXPECT_EQ(actual.stringTables[i].translation, expected.stringTables[i].translation);
+    EXPECT_EQ(actual.stringTables[i].values, expected.stringTables[i].values);
+  }
 }
 
 FileVersionNumbers VersionOf(const std::string& windowsPath) {

@@ -15,6 +15,7 @@
 namespace kv {
 
 enum class PeFormat;
+class PeWriter;
 // Parameterised tests name a PE format by its name.
 void PrintTo(PeFormat format, std::ostream* out);
 
@@ -41,5 +42,9 @@ FileVersionNumbers VersionOf(const std::string& windowsPath);
 // A library carrying exactly this version resource.
 std::filesystem::path WritePeWithVersion(const TempPrefix& prefix, const std::string& windowsPath,
                                          const win::VersionResource& version);
+// Writes the writer's image to a host file; throws kv::Error when the file cannot be written.
+void WritePe(const PeWriter& writer, const std::filesystem::path& hostPath);
+// Failed expectations for every field in which two version resources differ.
+void ExpectSameVersion(const win::VersionResource& actual, const win::VersionResource& expected);
 
 }  // namespace kv::test

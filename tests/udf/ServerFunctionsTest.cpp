@@ -143,6 +143,9 @@ TEST_F(ServerFunctionsTest, TextFunctionsWorkOnIso8859_1Text) {
       {"Capitalize('éLAN vital')", "Élan Vital"},
       {"CapitalizeFirst('éLAN vital')", "Élan vital"},
       {"Capitalize('  çA  va-t-il ÀÔÿ ß')", "  Ça  Va-t-il Àôÿ ß"},
+      // × (0xD7) and ÷ (0xF7) sit among the letters but have no case.
+      {"Capitalize('2×3 PIÈCES')", "2×3 Pièces"},
+      {"CapitalizeFirst('2×3 PIÈCES ÷ 2')", "2×3 pièces ÷ 2"},
       {"CapitalizeFirst('')", ""},
       {"GetStrLen('éLAN vital')", "10"},
       {"GetStrLen('')", "0"},

@@ -1,6 +1,9 @@
 // kvhost mkpe and kvhost version: PE fixtures carrying a version resource, and what the program
 // reads of a file's version.
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -8,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "formats/PeWriter.h"
+#include "formats/Text.h"
+#include "formats/VersionResource.h"
 #include "platform/FileUtils.h"
 #include "platform/MappedFile.h"
-#include "platform/PeWriter.h"
-#include "platform/Text.h"
-#include "platform/VersionResource.h"
 #include "platform/Win32.h"
 #include "platform/host/Prefix.h"
 #include "tools/kvhost/Commands.h"
@@ -88,7 +91,9 @@ int Mkpe(const std::vector<std::string>& args) {
     files.push_back(std::make_unique<kv::MappedFile>(hostFile));
     writer.AddView(kv::win::RT_RCDATA, name, 0, files.back()->Bytes());
   }
-  writer.WriteFile(*out);
+  std::ofstream file(*out, std::ios::binary | std::ios::trunc);
+  if (!file) return Fail("Impossible de créer le fichier " + *out + " : " + std::strerror(errno));
+  writer.Write(file);
   return 0;
 }
 

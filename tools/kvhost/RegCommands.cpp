@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Text.h"
+#include "formats/Text.h"
 #include "platform/Win32.h"
 #include "platform/host/RegistryStore.h"
 #include "tools/kvhost/Commands.h"

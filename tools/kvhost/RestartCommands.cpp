@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "formats/Text.h"
 #include "platform/FileUtils.h"
 #include "platform/Messages.h"
-#include "platform/Text.h"
 #include "platform/Win32.h"
 #include "platform/host/Prefix.h"
 #include "platform/host/RegistryStore.h"

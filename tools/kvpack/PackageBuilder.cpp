@@ -13,9 +13,9 @@
 #include <memory>
 #include <thread>
 
+#include "formats/PeWriter.h"
+#include "formats/Text.h"
 #include "platform/MappedFile.h"
-#include "platform/PeWriter.h"
-#include "platform/Text.h"
 #include "platform/host/FileTimes.h"
 
 namespace kvpack {

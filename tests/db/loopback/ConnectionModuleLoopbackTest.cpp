@@ -7,11 +7,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "db/KorvaneLogon.h"
+#include "db/client/CallWatchdog.h"
 #include "db/client/ClientLibrary.h"
 #include "db/client/DatabaseError.h"
 #include "db/dmDBConnectionUnit.h"
@@ -264,6 +266,66 @@ TEST_F(ConnectionModuleLoopbackTest, TestDbConnectionLogsOnAsThePublicReaderWrit
   std::vector<std::string> users;
   module->GetUserList(users);
   EXPECT_EQ(users, std::vector<std::string>{"user1 (PC07) - Updater"});
+}
+
+// --- A server that stops answering -----------------------------------------------------------------
+
+// The watchdog's limit for the scope; the default comes back at its end.
+class CallLimit {
+ public:
+  explicit CallLimit(std::chrono::seconds limit) { fb::SetCallTimeLimit(limit); }
+  ~CallLimit() { fb::SetCallTimeLimit(fb::kDefaultCallLimit); }
+  CallLimit(const CallLimit&) = delete;
+  CallLimit& operator=(const CallLimit&) = delete;
+};
+
+constexpr auto kLimit = std::chrono::seconds(3);
+// The limit, and the time the client takes to give up and the module to close its side.
+constexpr auto kBound = kLimit + std::chrono::seconds(4);
+
+TEST_F(ConnectionModuleLoopbackTest, ACallToAFrozenServerIsAbortedWithinTheLimit) {
+  const CallLimit limit(kLimit);
+  auto module = NewModule();
+  module->ConnectAsKorvane();
+  ASSERT_TRUE(module->Connected());
+  std::string message;
+  const auto start = std::chrono::steady_clock::now();
+  {
+    const test::FrozenLoopbackServer frozen;
+    try {
+      module->GetFreeDiskSpace();
+      ADD_FAILURE() << "a frozen server answered";
+    } catch (const DatabaseError& e) {
+      message = TdmDBConnection::GetIBErrorMessage(e);
+    }
+    module->Disconnect();
+  }
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, kLimit - std::chrono::milliseconds(100)) << "aborted before the limit";
+  EXPECT_LT(took, kBound);
+  EXPECT_EQ(message.rfind(kNoServer, 0), 0u) << message;
+  EXPECT_EQ(module->TransactionState(), "0");
+  EXPECT_FALSE(module->Connected());
+  // The server, released, serves the module again.
+  module->ConnectAsKorvane();
+  EXPECT_TRUE(module->Connected());
+}
+
+TEST_F(ConnectionModuleLoopbackTest, ConnectingToAFrozenServerEndsWithinTheLimit) {
+  const CallLimit limit(kLimit);
+  auto module = NewModule();
+  const auto start = std::chrono::steady_clock::now();
+  {
+    const test::FrozenLoopbackServer frozen;
+    try {
+      module->ConnectAsKorvane();
+      ADD_FAILURE() << "connected to a frozen server";
+    } catch (const DatabaseError& e) {
+      EXPECT_NE(e.EngineCode(), 0) << e.what();
+    }
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, kBound);
+  EXPECT_FALSE(module->Connected());
 }
 
 }  // namespace

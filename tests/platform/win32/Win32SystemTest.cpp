@@ -6,7 +6,7 @@
 #include "platform/Errors.h"
 #include "platform/FileUtils.h"
 #include "platform/MappedFile.h"
-#include "platform/Text.h"
+#include "formats/Text.h"
 #include "platform/Win32.h"
 #include "platform/Win32Shell.h"
 #include "tests/support/win32/ScratchFolder.h"

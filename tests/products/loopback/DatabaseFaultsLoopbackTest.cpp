@@ -19,8 +19,9 @@
 #include <sstream>
 #include <thread>
 
+#include "db/client/CallWatchdog.h"
 #include "db/dmDBConnectionUnit.h"
-#include "platform/Text.h"
+#include "formats/Text.h"
 #include "products/dmStructurePrintingUnit.h"
 #include "tests/support/Isql.h"
 #include "tests/support/LoopbackServer.h"
@@ -68,6 +69,16 @@ class ServerFreeSpace {
   ~ServerFreeSpace() { LoopbackServer::SetFreeSpace('C', std::nullopt); }
   ServerFreeSpace(const ServerFreeSpace&) = delete;
   ServerFreeSpace& operator=(const ServerFreeSpace&) = delete;
+};
+
+// The updaters' bound on a call to the server (KORVANE_DB_CALL_LIMIT) for the guard's life.
+constexpr auto kCallLimit = std::chrono::seconds(5);
+class UpdaterCallLimit {
+ public:
+  UpdaterCallLimit() { setenv(fb::kCallLimitVariable, std::to_string(kCallLimit.count()).c_str(), 1); }
+  ~UpdaterCallLimit() { unsetenv(fb::kCallLimitVariable); }
+  UpdaterCallLimit(const UpdaterCallLimit&) = delete;
+  UpdaterCallLimit& operator=(const UpdaterCallLimit&) = delete;
 };
 
 // Starts the server again at the scope's end when a test stopped it, also when the test failed.
@@ -413,6 +424,16 @@ INSTANTIATE_TEST_SUITE_P(
         OpeningFault{"ServerDownFromTheStart",
                      [](DatabaseFaults&) { return std::make_shared<test::StoppedLoopbackServer>(); }, 3,
                      false, false, ""},
+        // The port takes the connection, nothing answers: each company is given up after the limit.
+        OpeningFault{"ServerFrozenFromTheStart",
+                     [](DatabaseFaults&) {
+                       struct Frozen {
+                         UpdaterCallLimit limit;
+                         test::FrozenLoopbackServer server;
+                       };
+                       return std::make_shared<Frozen>();
+                     },
+                     3, false, false, ""},
         OpeningFault{"LoginRefused", LoginRefused, 3, false, false, ""},
         OpeningFault{"ReadOnlyFile", [](DatabaseFaults& t) { return ReadOnlyFile(t.HostFile(kLausanne)); }, 3,
                      false, true, ""},
@@ -464,10 +485,17 @@ void KillServer() {
   for (int i = 0; i < 1000 && kill(pid, 0) == 0; ++i) std::this_thread::sleep_for(10ms);
 }
 
-class ServerGoesDuringTheImport : public DatabaseFaults, public ::testing::WithParamInterface<bool> {};
+// How the server goes: stopped, killed, or frozen (SIGSTOP: a server machine that hangs, a pulled
+// cable), which only the updater's bound on every call ends.
+enum class ServerFault { Stopped, Killed, Frozen };
+
+class ServerGoesDuringTheImport : public DatabaseFaults, public ::testing::WithParamInterface<ServerFault> {};
 
 TEST_P(ServerGoesDuringTheImport, EveryListStaysWholeAndTheUpdateFailed) {
-  const bool crash = GetParam();
+  const ServerFault fault = GetParam();
+  const UpdaterCallLimit limit;
+  std::unique_ptr<test::FrozenLoopbackServer> frozen;
+  std::chrono::steady_clock::time_point goneAt;
   constexpr int kLists = 40;
   std::vector<std::pair<std::string, std::string>> package;
   std::vector<std::pair<std::string, Lines>> old;
@@ -482,21 +510,32 @@ TEST_P(ServerGoesDuringTheImport, EveryListStaysWholeAndTheUpdateFailed) {
   WriteLists(kGeneve, old);
 
   bool stopped = false;
+  const auto start = std::chrono::steady_clock::now();
   const BoundedRun run = Run([&](pid_t pid) {
     if (stopped || !fs::exists(Log())) return;
     if (ReadHostFile(Log()).find("ont été mise à jour.") == std::string::npos) return;
     // Paused while the server goes: it then meets a lost server at its next request.
     kill(-pid, SIGSTOP);
-    if (crash) {
-      KillServer();
-    } else {
-      LoopbackServer::Stop();
+    switch (fault) {
+      case ServerFault::Stopped:
+        LoopbackServer::Stop();
+        break;
+      case ServerFault::Killed:
+        KillServer();
+        break;
+      case ServerFault::Frozen:
+        frozen = std::make_unique<test::FrozenLoopbackServer>();
+        break;
     }
+    goneAt = std::chrono::steady_clock::now();
     kill(-pid, SIGCONT);
     stopped = true;
   });
+  frozen.reset();
   ASSERT_TRUE(stopped) << "the log never showed a written list";
   ASSERT_FALSE(run.timedOut) << "the updater did not end within " << kRunBound.count() << " s";
+  // The call under way when the server went is given up after the limit, then the run ends.
+  EXPECT_LT(start + run.took - goneAt, kCallLimit + std::chrono::seconds(5));
   EXPECT_EQ(run.exitCode, 1) << run.err;
   EXPECT_EQ(run.err, "") << "no message box: the report says it";
 
@@ -515,7 +554,7 @@ TEST_P(ServerGoesDuringTheImport, EveryListStaysWholeAndTheUpdateFailed) {
             (Lines{"Cannot import resource files", "", "La mise à jour a échouée !"}))
       << "the second company is not started after a failed import";
 
-  LoopbackServer::Start();
+  if (!LoopbackServer::IsRunning()) LoopbackServer::Start();
   // Every list whole: a reported list holds its new text; of the others only the one whose commit
   // was under way when the server went may hold it (written, not reported), the rest their old text.
   std::size_t unreportedButNew = 0;
@@ -544,9 +583,18 @@ TEST_P(ServerGoesDuringTheImport, EveryListStaysWholeAndTheUpdateFailed) {
             << run.took.count() << " ms\n";
 }
 
-INSTANTIATE_TEST_SUITE_P(MainProductUpdate, ServerGoesDuringTheImport, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                           return std::string(info.param ? "Killed" : "Stopped");
+INSTANTIATE_TEST_SUITE_P(MainProductUpdate, ServerGoesDuringTheImport,
+                         ::testing::Values(ServerFault::Stopped, ServerFault::Killed, ServerFault::Frozen),
+                         [](const ::testing::TestParamInfo<ServerFault>& info) {
+                           switch (info.param) {
+                             case ServerFault::Stopped:
+                               return std::string("Stopped");
+                             case ServerFault::Killed:
+                               return std::string("Killed");
+                             case ServerFault::Frozen:
+                               break;
+                           }
+                           return std::string("Frozen");
                          });
 
 // ---------------------------------------------------------------------------------------------

@@ -9,7 +9,7 @@
 #include <regex>
 #include <sstream>
 
-#include "platform/Text.h"
+#include "formats/Text.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/PackageFixtures.h"
 #include "tests/support/PrintRows.h"
