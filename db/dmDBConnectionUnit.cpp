@@ -27,11 +27,6 @@ constexpr long kNetReadError = 335544726;
 constexpr long kNetWriteError = 335544727;
 constexpr long kLostConnection = 335544741;
 
-// The client library file whose version is read on Windows.
-#ifdef _WIN32
-constexpr const char* kWindowsClientLibrary = "gds32.dll";
-#endif
-
 // An assertion of the run-time library: the message completed with the caller's source file and
 // line (the builtins GCC and clang share; clang 14 has no std::source_location on libstdc++ 12).
 [[noreturn]] void AssertionFailed(const std::string& message, const char* where = __builtin_FILE(),
@@ -229,12 +224,9 @@ std::string TdmDBConnection::CheckClientVersion() {
   if (ClientVersionReader) {
     version = ClientVersionReader();
   } else {
-#ifdef _WIN32
-    version = GetFileVersionString(kWindowsClientLibrary);
-#else
-    // The text the loaded library gives of itself; loading it may raise the missing-client error.
+    // The loaded library's version (on Windows its FileVersion); loading it may raise the
+    // missing-client error.
     version = fb::ClientVersion();
-#endif
   }
   if (!IsKnownClientVersion(version)) {
     throw Error(

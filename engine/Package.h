@@ -41,8 +41,8 @@ class PackageSource {
   virtual std::vector<std::string> Names() const = 0;
 };
 
-// The package appended to the running updater (on the host: a PE image after the program, found
-// through a trailer), nullptr when the program carries none.
+// The package the running updater carries (on Windows: its own RT_RCDATA resources; on the host:
+// a PE image after the program, found through a trailer), nullptr when it carries none.
 std::unique_ptr<PackageSource> OpenRunningExecutablePackage();
 // A PE file holding a package (a Windows update executable, or a kvpack package file), or a host
 // updater with a package appended. Throws kv::Error when the file cannot be read as one.

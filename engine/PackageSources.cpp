@@ -1,5 +1,6 @@
 // Where packages come from: PE files (read through a memory map, never copied), host programs
-// with a PE image appended, and packages built in memory.
+// with a PE image appended, the running Windows program's own resources, and packages built in
+// memory.
 #include <atomic>
 #include <filesystem>
 
@@ -8,23 +9,15 @@
 #include "formats/PeImage.h"
 #include "formats/Text.h"
 #include "platform/MappedFile.h"
+#include "platform/Win32.h"
 
 namespace kv {
 
 namespace {
 
-// The named RT_RCDATA resources of a mapped PE image, each name once (the first language wins,
-// as a lookup without language finds it).
-class PeFilePackage : public PackageSource {
+// Named records, each name once (the first one wins, as a lookup without language finds it).
+class RecordListPackage : public PackageSource {
  public:
-  PeFilePackage(MappedFile file, std::span<const std::uint8_t> image) : file_(std::move(file)) {
-    const PeImage pe(image);
-    for (const ResourceEntry& entry : pe.ListResources(win::RT_RCDATA)) {
-      if (!entry.id.named || Find(entry.id.name)) continue;
-      records_.push_back(Record{entry.id.name, entry.data});
-    }
-  }
-
   std::optional<std::span<const std::uint8_t>> FindRecord(std::string_view name) const override {
     if (const Record* record = Find(name)) return record->data;
     return std::nullopt;
@@ -37,10 +30,15 @@ class PeFilePackage : public PackageSource {
     return names;
   }
 
+ protected:
+  void Add(const std::string& name, std::span<const std::uint8_t> data) {
+    if (!Find(name)) records_.push_back(Record{name, data});
+  }
+
  private:
   struct Record {
     std::string name;
-    std::span<const std::uint8_t> data;  // a view into file_
+    std::span<const std::uint8_t> data;  // a view of bytes the package keeps or the program holds
   };
 
   const Record* Find(std::string_view name) const {
@@ -50,8 +48,29 @@ class PeFilePackage : public PackageSource {
     return nullptr;
   }
 
-  MappedFile file_;
   std::vector<Record> records_;
+};
+
+// The named RT_RCDATA resources of a mapped PE image.
+class PeFilePackage : public RecordListPackage {
+ public:
+  PeFilePackage(MappedFile file, std::span<const std::uint8_t> image) : file_(std::move(file)) {
+    const PeImage pe(image);
+    for (const ResourceEntry& entry : pe.ListResources(win::RT_RCDATA)) {
+      if (entry.id.named) Add(entry.id.name, entry.data);
+    }
+  }
+
+ private:
+  MappedFile file_;
+};
+
+// The RT_RCDATA resources of the running Windows program's own module.
+class ModuleResourcePackage : public RecordListPackage {
+ public:
+  explicit ModuleResourcePackage(const std::vector<win::ModuleResource>& resources) {
+    for (const win::ModuleResource& resource : resources) Add(resource.name, resource.data);
+  }
 };
 
 std::unique_ptr<PackageSource> FromFile(MappedFile file, std::span<const std::uint8_t> image,
@@ -108,12 +127,12 @@ std::unique_ptr<PackageSource> TakeAppended(MappedFile& file, const std::string&
 }  // namespace
 
 std::unique_ptr<PackageSource> OpenAppendedPackage(const std::string& hostPath) {
-  MappedFile file{std::filesystem::path(hostPath)};
+  MappedFile file{Utf8Path(hostPath)};
   return TakeAppended(file, hostPath);
 }
 
 std::unique_ptr<PackageSource> OpenPackageFile(const std::string& hostPath) {
-  MappedFile file{std::filesystem::path(hostPath)};
+  MappedFile file{Utf8Path(hostPath)};
   if (auto appended = TakeAppended(file, hostPath)) return appended;
   if (!PeImage::HasPeSignature(file.Bytes())) {
     throw Error("Le fichier " + hostPath + " ne contient pas de paquet de mise à jour");
@@ -123,6 +142,11 @@ std::unique_ptr<PackageSource> OpenPackageFile(const std::string& hostPath) {
 }
 
 std::unique_ptr<PackageSource> OpenRunningExecutablePackage() {
+  // A Windows program carries its package in its own resources; a host program has it appended.
+  if (const auto resources = win::OwnModuleResources(win::RT_RCDATA)) {
+    if (resources->empty()) return nullptr;
+    return std::make_unique<ModuleResourcePackage>(*resources);
+  }
   return OpenAppendedPackage("/proc/self/exe");
 }
 

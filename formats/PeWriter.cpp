@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <tuple>
@@ -125,11 +126,25 @@ void WriteHeaders(std::vector<std::uint8_t>& h, bool pe32, std::uint64_t rsrcSiz
 }  // namespace
 
 struct PeWriter::Layout {
-  std::vector<std::uint8_t> head;  // headers, then the tree: directories, data entries, names
+  std::vector<std::uint8_t> head;  // headers (a program's first sections), then the tree
   std::vector<const Resource*> order;
   std::vector<std::uint64_t> dataOffsets;  // of each resource of `order`, from the file's start
   std::uint64_t rsrcSize = 0;              // the section's virtual size
+  std::uint64_t rsrcEnd = 0;               // where the section's raw data end in the file
+  std::vector<std::uint8_t> tail;          // a program's sections after the resources, moved
   std::uint64_t fileSize = 0;
+};
+
+// Where the resource section goes: its RVA and file offset, and in a program, the sections before
+// it (kept in place) and after it (moved after the new section).
+struct PeWriter::Placement {
+  std::uint32_t rva = kRsrcRva;
+  std::uint64_t offset = kSizeOfHeaders;
+  std::uint32_t fileAlignment = kFileAlignment;
+  std::uint32_t sectionAlignment = kSectionAlignment;
+  std::size_t index = 0;              // the section's index in the program's table
+  std::optional<PeSection> replaced;  // the program's own resource section
+  std::vector<PeSection> moved;       // the sections after it (base relocations only)
 };
 
 std::span<const std::uint8_t> PeWriter::Resource::Data() const {
@@ -147,7 +162,62 @@ void PeWriter::AddView(const ResourceId& type, const ResourceId& id, std::uint16
   resources_.push_back(Resource{type, id, language, data});
 }
 
+void PeWriter::SetProgram(std::span<const std::uint8_t> program) {
+  program_ = program;
+}
+
+PeWriter::Placement PeWriter::Place() const {
+  Placement placement;
+  if (program_.empty()) return placement;
+  const PeImage image(program_);
+  const PeHeaders& headers = image.Headers();
+  const std::vector<PeSection>& sections = image.Sections();
+  if (sections.empty() || headers.fileAlignment == 0 || headers.sectionAlignment == 0) {
+    throw PeFormatError("Le programme n'a pas de section");
+  }
+  placement.fileAlignment = headers.fileAlignment;
+  placement.sectionAlignment = headers.sectionAlignment;
+  // The resources take the place of the program's own, or of its base relocations when they come
+  // last, or go after its last section.
+  const PeDataDirectory resources = image.DataDirectory(kResourceDataDirectory);
+  std::size_t index = sections.size();
+  for (std::size_t i = 0; i < sections.size(); ++i) {
+    if (resources.rva != 0 && sections[i].virtualAddress == resources.rva) index = i;
+  }
+  if (index == sections.size() && sections.back().name == ".reloc") index = sections.size() - 1;
+  if (index < sections.size() && sections[index].virtualAddress == resources.rva)
+    placement.replaced = sections[index];
+  for (std::size_t i = index + (placement.replaced ? 1 : 0); i < sections.size(); ++i) {
+    if (sections[i].name != ".reloc") {
+      throw PeFormatError("La section " + sections[i].name + " suit les ressources du programme");
+    }
+    placement.moved.push_back(sections[i]);
+  }
+  std::uint64_t rawEnd = headers.sizeOfHeaders, virtualEnd = 0;
+  for (const PeSection& section : sections) {
+    rawEnd = std::max<std::uint64_t>(rawEnd, std::uint64_t{section.pointerToRawData} + section.sizeOfRawData);
+    virtualEnd =
+        std::max<std::uint64_t>(virtualEnd, std::uint64_t{section.virtualAddress} +
+                                                std::max(section.virtualSize, section.sizeOfRawData));
+  }
+  // A symbol table or a signature after the sections would be cut off.
+  if (program_.size() > rawEnd)
+    throw PeFormatError("Le programme contient des données après sa dernière section");
+  placement.index = index;
+  if (index < sections.size()) {
+    placement.rva = sections[index].virtualAddress;
+    placement.offset = sections[index].pointerToRawData;
+  } else {
+    placement.rva = static_cast<std::uint32_t>(AlignUp(virtualEnd, headers.sectionAlignment));
+    placement.offset = AlignUp(rawEnd, headers.fileAlignment);
+  }
+  return placement;
+}
+
 PeWriter::Layout PeWriter::Plan() const {
+  const Placement placement = Place();
+  const std::uint64_t sectionStart = placement.offset;
+  const std::uint32_t sectionRva = placement.rva;
   Layout layout;
   struct Keyed {
     SortKey type, id;
@@ -207,22 +277,30 @@ PeWriter::Layout PeWriter::Plan() const {
   layout.dataOffsets.reserve(sorted.size());
   for (const Keyed& k : sorted) {
     end = AlignUp(end, 8);
-    layout.dataOffsets.push_back(kSizeOfHeaders + end);
+    layout.dataOffsets.push_back(sectionStart + end);
     end += k.resource->Data().size();
     layout.order.push_back(k.resource);
   }
   layout.rsrcSize = end;
-  layout.fileSize = kSizeOfHeaders + AlignUp(end, kFileAlignment);
+  layout.rsrcEnd = sectionStart + AlignUp(end, placement.fileAlignment);
+  layout.fileSize = layout.rsrcEnd;
   if (layout.fileSize > kMaxImageSize) {
     throw Error("Image PE trop volumineuse : " + std::to_string(layout.fileSize) + " octets");
   }
 
   std::vector<std::uint8_t>& h = layout.head;
-  h.assign(kSizeOfHeaders + treeSize, 0);
-  WriteHeaders(h, format_ == PeFormat::Pe32, layout.rsrcSize);
+  h.assign(sectionStart + treeSize, 0);
+  if (program_.empty()) {
+    WriteHeaders(h, format_ == PeFormat::Pe32, layout.rsrcSize);
+  } else {
+    std::copy(program_.begin(),
+              program_.begin() +
+                  static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(sectionStart, program_.size())),
+              h.begin());
+  }
 
   // The tree, at the section's start. Offsets inside it are from its start, data addresses RVAs.
-  const std::size_t base = kSizeOfHeaders;
+  const std::size_t base = sectionStart;
   std::uint64_t nextDirectory = 0;
   std::uint64_t nextString = stringsAt;
   auto directory = [&](std::size_t named, std::size_t ids) {
@@ -278,12 +356,85 @@ PeWriter::Layout PeWriter::Plan() const {
         Put32(h, base + idDirs[ti][gi] + 16 + 8 * li, sorted[index].language);
         Put32(h, base + idDirs[ti][gi] + 16 + 8 * li + 4, static_cast<std::uint32_t>(entry));
         Put32(h, base + entry,
-              static_cast<std::uint32_t>(layout.dataOffsets[index] - kSizeOfHeaders + kRsrcRva));
+              static_cast<std::uint32_t>(layout.dataOffsets[index] - sectionStart + sectionRva));
         Put32(h, base + entry + 4, static_cast<std::uint32_t>(sorted[index].resource->Data().size()));
       }
     }
   }
+  if (!program_.empty()) PatchProgramHeaders(layout, placement);
   return layout;
+}
+
+void PeWriter::PatchProgramHeaders(Layout& layout, const Placement& placement) const {
+  const PeImage program(program_);
+  std::vector<std::uint8_t>& h = layout.head;
+  const std::size_t coff = program.Headers().peOffset + 4;
+  const std::size_t opt = coff + 20;
+  const std::size_t optionalSize = program_[coff + 16] | (program_[coff + 17] << 8);
+  const std::size_t table = opt + optionalSize;
+  const std::size_t directories = opt + (program.Is64() ? 112 : 96);
+  const std::uint32_t sa = placement.sectionAlignment;
+
+  // The new resource section, then the moved ones one after the other.
+  std::vector<PeSection> written;
+  PeSection rsrc;
+  rsrc.name = ".rsrc";
+  rsrc.virtualSize = static_cast<std::uint32_t>(layout.rsrcSize);
+  rsrc.virtualAddress = placement.rva;
+  rsrc.sizeOfRawData = static_cast<std::uint32_t>(layout.rsrcEnd - placement.offset);
+  rsrc.pointerToRawData = static_cast<std::uint32_t>(placement.offset);
+  rsrc.characteristics = 0x40000040;  // initialized data, readable
+  written.push_back(rsrc);
+  std::uint64_t nextRva = AlignUp(std::uint64_t{rsrc.virtualAddress} + rsrc.virtualSize, sa);
+  for (PeSection section : placement.moved) {
+    const std::uint64_t rawAt = layout.fileSize;
+    layout.tail.insert(layout.tail.end(), program_.begin() + section.pointerToRawData,
+                       program_.begin() + section.pointerToRawData + section.sizeOfRawData);
+    layout.fileSize += section.sizeOfRawData;  // a multiple of the file alignment already
+    // The base relocations' directory follows its section.
+    for (std::size_t d = 0; d < program.Headers().numberOfRvaAndSizes && d < 16; ++d) {
+      const PeDataDirectory directory = program.DataDirectory(d);
+      if (d != kResourceDataDirectory && directory.rva >= section.virtualAddress &&
+          directory.rva < section.virtualAddress + std::max(section.virtualSize, section.sizeOfRawData)) {
+        Put32(h, directories + d * 8,
+              static_cast<std::uint32_t>(directory.rva - section.virtualAddress + nextRva));
+      }
+    }
+    section.virtualAddress = static_cast<std::uint32_t>(nextRva);
+    section.pointerToRawData = static_cast<std::uint32_t>(rawAt);
+    written.push_back(section);
+    nextRva = AlignUp(nextRva + std::max(section.virtualSize, section.sizeOfRawData), sa);
+  }
+  if (nextRva > kMaxImageSize || layout.fileSize > kMaxImageSize) {
+    throw Error("Image PE trop volumineuse : " + std::to_string(layout.fileSize) + " octets");
+  }
+
+  const std::size_t count = placement.index + written.size();
+  const std::size_t tableEnd = table + 40 * count;
+  if (count > 0xFFFF || tableEnd > program.Headers().sizeOfHeaders) {
+    throw PeFormatError("Les en-têtes du programme n'ont pas de place pour une section de plus");
+  }
+  Put16(h, coff + 2, static_cast<std::uint32_t>(count));
+  for (std::size_t i = 0; i < written.size(); ++i) {
+    const std::size_t at = table + 40 * (placement.index + i);
+    std::fill(h.begin() + static_cast<std::ptrdiff_t>(at), h.begin() + static_cast<std::ptrdiff_t>(at + 40),
+              0);
+    std::memcpy(h.data() + at, written[i].name.data(), std::min<std::size_t>(written[i].name.size(), 8));
+    Put32(h, at + 8, written[i].virtualSize);
+    Put32(h, at + 12, written[i].virtualAddress);
+    Put32(h, at + 16, written[i].sizeOfRawData);
+    Put32(h, at + 20, written[i].pointerToRawData);
+    Put32(h, at + 36, written[i].characteristics);
+  }
+  const std::uint32_t initialized = program_[opt + 8] | (program_[opt + 9] << 8) |
+                                    (program_[opt + 10] << 16) |
+                                    (static_cast<std::uint32_t>(program_[opt + 11]) << 24);
+  const std::uint32_t replacedRaw = placement.replaced ? placement.replaced->sizeOfRawData : 0;
+  Put32(h, opt + 8, initialized - replacedRaw + rsrc.sizeOfRawData);
+  Put32(h, opt + 56, static_cast<std::uint32_t>(nextRva));  // size of the image
+  Put32(h, directories + kResourceDataDirectory * 8, rsrc.virtualAddress);
+  Put32(h, directories + kResourceDataDirectory * 8 + 4, rsrc.virtualSize);
+  Put32(h, opt + 64, 0);  // the checksum, set once the whole file is known
 }
 
 template <typename Sink>
@@ -305,7 +456,54 @@ void PeWriter::Emit(const Layout& layout, Sink&& sink) const {
     if (!data.empty()) sink(data.data(), data.size());
     written += data.size();
   }
+  pad(layout.rsrcEnd);
+  if (!layout.tail.empty()) sink(layout.tail.data(), layout.tail.size());
+  written += layout.tail.size();
   pad(layout.fileSize);
+}
+
+namespace {
+
+// The image checksum of the PE format: the file's 16-bit words added with end-around carry, then
+// its length (the checksum field itself counted as zero).
+class PeChecksum {
+ public:
+  void Add(const std::uint8_t* p, std::uint64_t n) {
+    for (std::uint64_t i = 0; i < n; ++i) {
+      if (odd_) {
+        Fold(low_ | (std::uint32_t{p[i]} << 8));
+      } else {
+        low_ = p[i];
+      }
+      odd_ = !odd_;
+      ++length_;
+    }
+  }
+  std::uint32_t Value() {
+    if (odd_) Fold(low_);
+    odd_ = false;
+    return static_cast<std::uint32_t>(sum_ + length_);
+  }
+
+ private:
+  void Fold(std::uint32_t word) {
+    sum_ += word;
+    sum_ = (sum_ & 0xFFFF) + (sum_ >> 16);
+  }
+  std::uint64_t sum_ = 0, length_ = 0;
+  std::uint32_t low_ = 0;
+  bool odd_ = false;
+};
+
+}  // namespace
+
+PeWriter::Layout PeWriter::PlanWithChecksum() const {
+  Layout layout = Plan();
+  if (program_.empty()) return layout;  // a resource-only library needs none
+  PeChecksum checksum;
+  Emit(layout, [&](const std::uint8_t* p, std::uint64_t n) { checksum.Add(p, n); });
+  Put32(layout.head, PeImage(program_).Headers().peOffset + 4 + 20 + 64, checksum.Value());
+  return layout;
 }
 
 std::uint64_t PeWriter::ImageSize() const {
@@ -313,7 +511,7 @@ std::uint64_t PeWriter::ImageSize() const {
 }
 
 void PeWriter::Write(std::ostream& out) const {
-  const Layout layout = Plan();
+  const Layout layout = PlanWithChecksum();
   Emit(layout, [&](const std::uint8_t* p, std::uint64_t n) {
     out.write(reinterpret_cast<const char*>(p), static_cast<std::streamsize>(n));
   });
@@ -322,7 +520,7 @@ void PeWriter::Write(std::ostream& out) const {
 }
 
 std::vector<std::uint8_t> PeWriter::Build() const {
-  const Layout layout = Plan();
+  const Layout layout = PlanWithChecksum();
   std::vector<std::uint8_t> out;
   out.reserve(layout.fileSize);
   Emit(layout, [&](const std::uint8_t* p, std::uint64_t n) { out.insert(out.end(), p, p + n); });

@@ -7,8 +7,21 @@
 #include <filesystem>
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 
 namespace kv {
+
+// The path of UTF-8 text. (A path made from a std::string reads it in the system's ANSI code
+// page on Windows, which cannot hold every name.)
+inline std::filesystem::path Utf8Path(std::string_view utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+// The UTF-8 text of a path.
+inline std::string Utf8Text(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
 
 class MappedFile {
  public:
@@ -31,8 +44,8 @@ class MappedFile {
 
  private:
   MappedFile() = default;
-  // Answers 0 or the errno of the failed step.
-  int Map(const std::filesystem::path& path);
+  // The backend's part: answers 0 or the Windows error code of the failed step.
+  std::uint32_t Map(const std::filesystem::path& path);
   void Unmap() noexcept;
 
   const std::uint8_t* data_ = nullptr;

@@ -1,11 +1,12 @@
 // The Windows operations the program relies on, as a port. The core calls only these; the host
-// backend (platform/host/) answers them on POSIX from the prefix, a Windows build would answer
-// them with the real API. Paths are Windows paths in UTF-8; failures set the thread's last error
+// backend (platform/host/) answers them on POSIX from the prefix, the Win32 backend
+// (platform/win32/) with the real API in the Windows build. Paths are Windows paths in UTF-8; failures set the thread's last error
 // to a Windows error code, exactly as the Windows calls of the same name do.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -146,15 +147,15 @@ class File {
   // Gives the open file another name, as MoveFileEx would with the same flags (REPLACE_EXISTING,
   // WRITE_THROUGH), but through the open file: it keeps its share modes throughout, so no other
   // process can open or delete it between its last write and the moment it takes the target's
-  // place. The Windows backend opens such a file with DELETE access and renames it with
-  // SetFileInformationByHandle (FileRenameInfo), then FlushFileBuffers for WRITE_THROUGH.
+  // place. The Win32 backend opens a new file (CREATE_NEW) with DELETE access too and renames it
+  // with SetFileInformationByHandle (FileRenameInfo), then FlushFileBuffers for WRITE_THROUGH.
   bool Rename(const std::string& target, DWORD flags);
   void Close();
   int NativeHandle() const { return fd_; }
 
  private:
   File(int fd, std::string hostPath) : fd_(fd), hostPath_(std::move(hostPath)) {}
-  int fd_ = -1;
+  int fd_ = -1;  // a descriptor, or a Windows kernel handle (which Windows keeps within 32 bits)
   std::string hostPath_;  // where the file is now, for Rename
 };
 
@@ -215,6 +216,16 @@ std::string SearchLibrary(const std::string& name);
 
 std::uint32_t GetTickCount();
 void Sleep(std::uint32_t milliseconds);
+
+// A named resource of the running program's own module.
+struct ModuleResource {
+  std::string name;
+  std::span<const std::uint8_t> data;  // valid while the program runs
+};
+// The named resources of a type in the running program's own module (EnumResourceNames,
+// FindResource, LoadResource), each name once, in the module's order. nullopt when the running
+// program is no PE image (a host program, whose package is appended to it instead).
+std::optional<std::vector<ModuleResource>> OwnModuleResources(std::uint16_t type);
 
 // ---------------------------------------------------------------------------------------------
 // System identity
@@ -286,6 +297,9 @@ struct RegValue {
   std::string AsString() const;
   std::vector<std::string> AsMultiString() const;
 };
+
+// "\SOFTWARE\X\" and "SOFTWARE\X" name the same key: the second form, which RegKey::Path() answers.
+std::string NormalizedKeyPath(const std::string& path);
 
 // An open registry key (RegOpenKeyEx / RegCreateKeyEx). Every call reads the current registry, so
 // writes of other processes are seen; every write is made atomically.

@@ -8,12 +8,19 @@
 #include "db/client/DatabaseError.h"
 #include "db/client/IscApi.h"
 #include "formats/Text.h"
+#include "formats/VersionResource.h"
+#include "platform/Errors.h"
+#include "platform/Win32.h"
 #ifndef _WIN32
 #include "platform/host/Prefix.h"
 #endif
 
 #ifdef _WIN32
+// After the port's headers, which use names <windows.h> defines as macros.
+// clang-format off
 #include <windows.h>
+// clang-format on
+#undef GetFileVersionInfo
 #else
 #include <dlfcn.h>
 #include <locale.h>
@@ -35,7 +42,8 @@ constexpr const char* kDefaultClient = "libfbclient.so.2";
 // One loaded (or failed) client library file. Never unloaded: handles of it may live until exit.
 struct LoadedClient {
   detail::IscApi api;
-  std::string error;  // French text; empty when loaded
+  std::string error;        // French text; empty when loaded
+  std::string fileVersion;  // the loaded file's FileVersion text, where the system gives it
 };
 
 std::mutex gMutex;
@@ -61,9 +69,21 @@ void ShutdownClients() {
 #ifdef _WIN32
 using LibraryHandle = HMODULE;
 LibraryHandle OpenLibrary(const std::string& name, std::string& reason) {
-  HMODULE module = ::LoadLibraryA(name.c_str());
-  if (module == nullptr) reason = "erreur " + std::to_string(::GetLastError());
+  const std::u16string wide = text::Utf8ToUtf16(name);
+  HMODULE module = ::LoadLibraryW(reinterpret_cast<const wchar_t*>(wide.c_str()));
+  if (module == nullptr) reason = SystemError::FromLastError().what();
   return module;
+}
+// The FileVersion of the file the system loaded (GetModuleFileNameW of the module), as the
+// suite's clients (gds32.dll of Firebird 1.0 to 2.5) carry it: "WI-V6.3.0.4290".
+std::string LoadedFileVersion(LibraryHandle library) {
+  wchar_t buffer[MAX_PATH * 4] = {};
+  const DWORD n = ::GetModuleFileNameW(library, buffer, MAX_PATH * 4);
+  if (n == 0) return {};
+  const std::u16string path(reinterpret_cast<const char16_t*>(buffer), n);
+  const auto version = win::GetFileVersionInfo(text::Utf16ToUtf8(path));
+  if (!version || version->translations.empty()) return {};
+  return version->QueryString(win::TranslationKey(version->translations.front()), "FileVersion").value_or("");
 }
 void* Symbol(LibraryHandle library, const char* name) {
   return reinterpret_cast<void*>(::GetProcAddress(library, name));
@@ -96,6 +116,10 @@ fs::path RunningProgram() {
 void SetEnvironment(const char* name, const std::string& value) {
   ::setenv(name, value.c_str(), 1);
 }
+// The client answers its own version (isc_get_client_version).
+std::string LoadedFileVersion(LibraryHandle) {
+  return {};
+}
 #endif
 
 // --------------------------------------------------------------------------------------------
@@ -114,9 +138,12 @@ std::unique_ptr<LoadedClient> Load(const std::string& name) {
   auto loaded = std::make_unique<LoadedClient>();
   // The client reads FIREBIRD once, when loaded: the program's private root (messages, intl,
   // configuration) unless the caller chose another.
+  // A root that is not there (a Windows program away from its build) is no root: the installed
+  // client then uses its own.
   if (std::getenv("FIREBIRD") == nullptr) {
     const fs::path root = ProgramFirebirdRoot();
-    if (!root.empty()) SetEnvironment("FIREBIRD", root.string());
+    std::error_code error;
+    if (fs::is_regular_file(root / "firebird.conf", error)) SetEnvironment("FIREBIRD", root.string());
   }
   std::string reason;
   LibraryHandle library = OpenLibrary(name, reason);
@@ -124,6 +151,7 @@ std::unique_ptr<LoadedClient> Load(const std::string& name) {
     loaded->error = MissingText(name, reason);
     return loaded;
   }
+  loaded->fileVersion = LoadedFileVersion(library);
   detail::IscApi& api = loaded->api;
   std::string missing;
 #define KV_REQUIRE(entry) \
@@ -200,6 +228,7 @@ bool IsClientAvailable() noexcept {
 
 std::string ClientVersion() {
   const detail::IscApi& api = detail::Api();
+  if (const std::string& fileVersion = Current().fileVersion; !fileVersion.empty()) return fileVersion;
   if (api.isc_get_client_version == nullptr) return "?";
   char buffer[256] = {};
   api.isc_get_client_version(buffer);

@@ -17,8 +17,9 @@ inline constexpr const char* kClientOverrideVariable = "KORVANE_FBCLIENT";
 std::string ClientLibraryName();
 // Loads the client if needed; false when it cannot be loaded (never throws).
 bool IsClientAvailable() noexcept;
-// The client's own version text (isc_get_client_version), e.g. "LI-V6.3.11.33637 Firebird 3.0";
-// "?" for a client without that call. Throws DatabaseError when the client is missing.
+// The client's version text: on Windows the loaded file's FileVersion ("WI-V6.3.0.4290"), else the
+// client's own (isc_get_client_version, e.g. "LI-V6.3.11.33637 Firebird 3.0"); "?" for a client
+// with neither. Throws DatabaseError when the client is missing.
 std::string ClientVersion();
 
 // The private Firebird root of the running program: <folder of the program>/../firebird when it

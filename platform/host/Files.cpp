@@ -433,24 +433,6 @@ std::vector<FindData> FindFiles(const std::string& mask) {
 
 // ---------------------------------------------------------------------------------------------
 
-File::File(File&& other) noexcept : fd_(other.fd_), hostPath_(std::move(other.hostPath_)) {
-  other.fd_ = -1;
-}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = other.fd_;
-    hostPath_ = std::move(other.hostPath_);
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
-File::~File() {
-  Close();
-}
-
 void File::Close() {
   if (fd_ >= 0) {
     ::close(fd_);  // closing the description releases its lock

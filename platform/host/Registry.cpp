@@ -1,4 +1,4 @@
-// kv::win::RegValue and kv::win::RegKey on the host: the registry file of the prefix, read again by
+// kv::win::RegKey on the host: the registry file of the prefix, read again by
 // every call and rewritten atomically by every change (platform/host/RegistryStore.h).
 #include <new>
 
@@ -17,22 +17,6 @@ using host::RegistryTree;
 
 namespace {
 
-void AppendUtf16(std::vector<std::uint8_t>& data, const std::string& utf8) {
-  const auto units = text::Utf8ToUtf16LeBytes(utf8);
-  data.insert(data.end(), units.begin(), units.end());
-  data.push_back(0);
-  data.push_back(0);
-}
-
-std::u16string Units(const std::vector<std::uint8_t>& data) {
-  std::u16string units;
-  units.reserve(data.size() / 2);
-  for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-    units += static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-  }
-  return units;
-}
-
 // Runs a registry operation; an error of the store becomes the code a Windows call would answer.
 template <typename Operation>
 DWORD Guarded(Operation operation) noexcept {
@@ -45,17 +29,6 @@ DWORD Guarded(Operation operation) noexcept {
   } catch (...) {
     return ERROR_GEN_FAILURE;
   }
-}
-
-// "\SOFTWARE\X\" and "SOFTWARE\X" name the same key; Path() answers the second form.
-std::string NormalizedPath(const std::string& path) {
-  std::string out;
-  for (const std::string& name : text::Split(path, '\\')) {
-    if (name.empty()) continue;
-    if (!out.empty()) out += '\\';
-    out += name;
-  }
-  return out;
 }
 
 // Deletes a key that has no subkeys, after the access rules and the store's own checks.
@@ -75,63 +48,6 @@ DWORD DeleteLeafKey(const RegistryPath& path) {
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
-// RegValue
-
-RegValue RegValue::String(const std::string& utf8) {
-  RegValue value;
-  value.type = REG_SZ;
-  AppendUtf16(value.data, utf8);
-  return value;
-}
-
-RegValue RegValue::Dword(std::uint32_t number) {
-  RegValue value;
-  value.type = REG_DWORD;
-  for (int shift = 0; shift < 32; shift += 8)
-    value.data.push_back(static_cast<std::uint8_t>(number >> shift));
-  return value;
-}
-
-RegValue RegValue::Binary(std::vector<std::uint8_t> bytes) {
-  RegValue value;
-  value.type = REG_BINARY;
-  value.data = std::move(bytes);
-  return value;
-}
-
-// Each string with its null, then the null that ends the list. Empty strings are kept (the moves
-// recorded for a restart use one for "delete"), so the data's size, not a double null, ends it.
-RegValue RegValue::MultiString(const std::vector<std::string>& utf8) {
-  RegValue value;
-  value.type = REG_MULTI_SZ;
-  for (const auto& s : utf8) AppendUtf16(value.data, s);
-  value.data.push_back(0);
-  value.data.push_back(0);
-  return value;
-}
-
-std::string RegValue::AsString() const {
-  const std::u16string units = Units(data);
-  return text::Utf16ToUtf8(std::u16string_view(units).substr(0, units.find(u'\0')));
-}
-
-std::vector<std::string> RegValue::AsMultiString() const {
-  std::u16string units = Units(data);
-  std::vector<std::string> strings;
-  if (units.find_first_not_of(u'\0') == std::u16string::npos) return strings;
-  if (units.back() == u'\0') units.pop_back();  // the null that ends the list
-  std::size_t start = 0;
-  while (start < units.size()) {
-    const auto end = units.find(u'\0', start);
-    const auto length = end == std::u16string::npos ? units.size() - start : end - start;
-    strings.push_back(text::Utf16ToUtf8(std::u16string_view(units).substr(start, length)));
-    if (end == std::u16string::npos) break;
-    start = end + 1;
-  }
-  return strings;
-}
-
-// ---------------------------------------------------------------------------------------------
 // RegKey
 
 DWORD RegKey::Open(HKEY root, const std::string& path, DWORD access, RegKey& key) {
@@ -143,7 +59,7 @@ DWORD RegKey::Open(HKEY root, const std::string& path, DWORD access, RegKey& key
     if (const DWORD rc = RegistryAccessRules::FromPrefix().CheckOpen(*resolved, access)) return rc;
     if (RegistryStore::Current().Read()->Find(*resolved) == nullptr) return ERROR_FILE_NOT_FOUND;
     key.root_ = root;
-    key.path_ = NormalizedPath(path);
+    key.path_ = NormalizedKeyPath(path);
     key.access_ = access;
     key.open_ = true;
     return ERROR_SUCCESS;
@@ -169,7 +85,7 @@ DWORD RegKey::Create(HKEY root, const std::string& path, DWORD access, RegKey& k
       if (rc != ERROR_SUCCESS) return rc;
     }
     key.root_ = root;
-    key.path_ = NormalizedPath(path);
+    key.path_ = NormalizedKeyPath(path);
     key.access_ = access;
     key.open_ = true;
     return ERROR_SUCCESS;

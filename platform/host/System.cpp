@@ -129,6 +129,10 @@ std::string SearchLibrary(const std::string& name) {
   return {};
 }
 
+std::optional<std::vector<ModuleResource>> OwnModuleResources(std::uint16_t /*type*/) {
+  return std::nullopt;  // the host's programs are ELF files
+}
+
 OsVersion GetVersion() {
   OsVersion v;
   const std::string version = Prefix::Current().Ini("system", "version", "10.0");

@@ -18,21 +18,12 @@ void PrintTo(PeFormat format, std::ostream* out) {
 
 namespace kv::test {
 
-namespace {
-
-std::filesystem::path WriteBytes(const TempPrefix& prefix, const std::string& windowsPath,
-                                 const std::vector<std::uint8_t>& bytes) {
-  return prefix.WriteFile(windowsPath, std::string(bytes.begin(), bytes.end()));
-}
-
 std::vector<std::uint8_t> PeWithVersion(const win::VersionResource& version) {
   PeWriter writer;
   writer.Add(ResourceId(win::RT_VERSION), ResourceId(win::VS_VERSION_INFO), 0x040C,
              win::BuildVersionResource(version));
   return writer.Build();
 }
-
-}  // namespace
 
 std::vector<std::uint8_t> PeWithFileVersion(const FileVersionNumbers& version) {
   win::VersionResource resource;
@@ -54,20 +45,6 @@ std::vector<std::uint8_t> PeWithoutVersion() {
   PeWriter writer;
   writer.Add(ResourceId(win::RT_RCDATA), ResourceId("DATA"), 0x040C, {1, 2, 3});
   return writer.Build();
-}
-
-std::filesystem::path WriteVersionedPe(const TempPrefix& prefix, const std::string& windowsPath,
-                                       const FileVersionNumbers& version) {
-  return WriteBytes(prefix, windowsPath, PeWithFileVersion(version));
-}
-
-std::filesystem::path WriteUnversionedPe(const TempPrefix& prefix, const std::string& windowsPath) {
-  return WriteBytes(prefix, windowsPath, PeWithoutVersion());
-}
-
-std::filesystem::path WritePeWithVersion(const TempPrefix& prefix, const std::string& windowsPath,
-                                         const win::VersionResource& version) {
-  return WriteBytes(prefix, windowsPath, PeWithVersion(version));
 }
 
 void WritePe(const PeWriter& writer, const std::filesystem::path& hostPath) {

@@ -28,6 +28,8 @@ using FileVersionNumbers = std::array<std::uint16_t, 4>;  // major, minor, relea
 // A resource-only library whose fixed version information holds the file version given and a
 // different product version (99.99.99.99), with a French string table naming the file version.
 std::vector<std::uint8_t> PeWithFileVersion(const FileVersionNumbers& version);
+// A resource-only library holding the version resource given.
+std::vector<std::uint8_t> PeWithVersion(const win::VersionResource& version);
 // A PE image with one data resource and no version resource.
 std::vector<std::uint8_t> PeWithoutVersion();
 

@@ -25,9 +25,6 @@ using kv::Error;
 
 namespace {
 
-// Bytes copied at a time from the stub program.
-constexpr std::size_t kCopyBuffer = 1 << 16;
-
 [[noreturn]] void Fail(const std::string& what, const fs::path& path, int err) {
   throw Error(what + " " + path.string() + " : " + std::strerror(err));
 }
@@ -273,19 +270,32 @@ void BuildPackage(const std::vector<PackageInput>& inputs, const fs::path& outpu
   TemporaryBeside out(output, "part");
   std::uint64_t imageOffset = 0;
   mode_t mode = 0666 & ~CurrentUmask();
+  // A Windows stub (a PE image) takes the package into its own resources, beside the ones it has
+  // (its version resource, its manifest); a host stub is copied and the image appended after it.
+  std::optional<kv::MappedFile> program;
+  bool appended = false;
   if (stub) {
-    Fd in(::open(stub->c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.Get() < 0) Fail("Impossible d'ouvrir le programme", *stub, errno);
+    program.emplace(*stub);
     struct stat st {};
-    if (::fstat(in.Get(), &st) != 0) Fail("Impossible de lire", *stub, errno);
+    if (::stat(stub->c_str(), &st) != 0) Fail("Impossible de lire", *stub, errno);
     if (!S_ISREG(st.st_mode)) throw Error("Le programme " + stub->string() + " n'est pas un fichier");
-    std::vector<char> buffer(kCopyBuffer);
-    while (const std::size_t n = ReadSome(in.Get(), buffer.data(), buffer.size(), *stub)) {
-      WriteAll(out.Fd(), buffer.data(), n, out.Path());
-      imageOffset += n;
-    }
     // An update executable runs like the program it copies.
     mode = (st.st_mode & 07777) | 0111;
+    if (kv::PeImage::HasPeSignature(program->Bytes())) {
+      try {
+        const kv::PeImage own(program->Bytes());
+        for (const kv::ResourceEntry& entry : own.Resources()) {
+          writer.AddView(entry.type, entry.id, entry.language, entry.data);
+        }
+      } catch (const kv::PeFormatError& e) {
+        throw Error("Le programme " + stub->string() + " est illisible : " + e.what());
+      }
+      writer.SetProgram(program->Bytes());
+    } else {
+      WriteAll(out.Fd(), program->Data(), program->Size(), out.Path());
+      imageOffset = program->Size();
+      appended = true;
+    }
   }
   {
     std::ofstream image;
@@ -296,7 +306,7 @@ void BuildPackage(const std::vector<PackageInput>& inputs, const fs::path& outpu
     writer.Write(image);
   }
   const std::uint64_t imageSize = writer.ImageSize();
-  if (stub) {
+  if (appended) {
     if (::lseek(out.Fd(), 0, SEEK_END) < 0) Fail("Échec de l'écriture de", out.Path(), errno);
     const auto trailer = kv::MakePackageTrailer(kv::PackageTrailer{imageOffset, imageSize});
     WriteAll(out.Fd(), trailer.data(), trailer.size(), out.Path());
