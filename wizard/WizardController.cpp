@@ -60,16 +60,18 @@ void WizardController::FirstStepTimer() {
   Dispatch([this] { TimerOneTimeTimer(); });
 }
 
+// A request for a disabled button does nothing: a view may forward a click or key that reached it
+// before it drew the new state (while an updater works, say).
 void WizardController::Next() {
-  Dispatch([this] { ActionNextExecute(); });
+  if (buttons_.next.enabled) Dispatch([this] { ActionNextExecute(); });
 }
 
 void WizardController::Back() {
-  Dispatch([this] { ActionBackExecute(); });
+  if (buttons_.back.enabled) Dispatch([this] { ActionBackExecute(); });
 }
 
 void WizardController::Cancel() {
-  Dispatch([this] { ActionAnnulerExecute(); });
+  if (buttons_.cancel.enabled) Dispatch([this] { ActionAnnulerExecute(); });
 }
 
 // ---------------------------------------------------------------------------------------------

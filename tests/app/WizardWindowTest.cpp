@@ -1,6 +1,8 @@
-// The wizard window driven as a user drives it, offscreen: its pages and their order, the Next
-// captions, Back and Cancel, the close box, the layout and texts as designed, the welcome page's
-// blinking warning and resize rule, the notice page, printing, and a screenshot of each page.
+// The wizard window driven as a user drives it, offscreen: one click-through of the whole wizard,
+// the close box, the layout and texts as designed, the Enter and Escape keys, the welcome page's
+// blinking warning and resize rule, the notice page, printing, and a screenshot of each page. The
+// dialogue's rules (pages, buttons, cancel, run, exit code) are the controller's, tested in
+// tests/wizard without a window.
 #include <QDir>
 #include <QFile>
 #include <QFrame>
@@ -38,12 +40,6 @@ class ExtraPage : public TFrmStep {
   ExtraPage() { setObjectName(QStringLiteral("frmExtra")); }
   std::string GetNextCaption() override { return "Continuer"; }
 };
-
-QStringList Names(const std::vector<WizardStep*>& pages) {
-  QStringList names;
-  for (const WizardStep* page : pages) names << Q(page->StepName());
-  return names;
-}
 
 // Runs a program and answers its standard output; fails the test when it cannot run.
 QString Run(const QString& program, const QStringList& arguments) {
@@ -154,85 +150,15 @@ class WizardWindowTest : public QObject {
              "pdfinfo (poppler-utils) is needed: scripts/install-deps installs it");
   }
 
-  void stepsFollowThePackage_data() {
-    QTest::addColumn<QString>("stepsFile");
-    QTest::addColumn<QStringList>("steps");
-    QTest::addColumn<QStringList>("shown");
-    QTest::addColumn<QStringList>("captions");
-    const QStringList standard{"frmWelcome", "frmDisplayFile", "frmEndInstall"};
-    const QStringList standardCaptions{"Suivant >", "Démarrer", "Quitter"};
-    QTest::newRow("no Steps.txt") << QString() << standard << standard << standardCaptions;
-    QTest::newRow("unknown names, pages already listed, other letter case")
-        << "frmNothing\r\nFRMWELCOME\r\nfrmdisplayfile\r\nfrmMain" << standard << standard
-        << standardCaptions;
-    QTest::newRow("an extra page before the report")
-        << "FRMEXTRA" << QStringList{"frmWelcome", "frmDisplayFile", "frmExtra", "frmEndInstall"}
-        << QStringList{"frmWelcome", "frmDisplayFile", "frmExtra", "frmEndInstall"}
-        << QStringList{"Suivant >", "Démarrer", "Continuer", "Quitter"};
-    QTest::newRow("the report placed before the extra page")
-        << "frmEndInstall\r\nfrmExtra"
-        << QStringList{"frmWelcome", "frmDisplayFile", "frmEndInstall", "frmExtra"} << standard
-        << standardCaptions;
-  }
-
-  // Presses Next from the first page until the run has started: the pages shown in order and the
-  // caption Next has on each of them; Back is disabled on the welcome page only.
-  void stepsFollowThePackage() {
-    QFETCH(QString, stepsFile);
-    QFETCH(QStringList, steps);
-    QFETCH(QStringList, shown);
-    QFETCH(QStringList, captions);
+  // The whole wizard clicked through as a user does, on a package with an extra page: before the
+  // first page, forward, back, Cancel answered "Non", the run, the report and "Quitter"; then
+  // Cancel answered "Oui" on a second window. The rules themselves are the controller's
+  // (tests/wizard); this shows that the window shows and forwards them.
+  void clickThroughTheWholeWizard() {
     PackageTexts texts;
-    texts.steps = stepsFile.toStdString();
+    texts.steps = "FRMEXTRA";
     Wizard wizard(texts);
     ExtraPage extra;
-    QVERIFY(wizard.Start());
-    QCOMPARE(Names(wizard.Controller().Steps), steps);
-
-    QStringList visited;
-    QStringList nextCaptions;
-    for (int press = 0; press < 6; ++press) {
-      TFrmStep* page = wizard.Current();
-      visited << page->objectName();
-      nextCaptions << wizard.Button("ButtonNext").text();
-      QVERIFY(page->isVisible());
-      QCOMPARE(page->parentWidget(), wizard.Window().PanelCurrStep);
-      QCOMPARE(wizard.Button("ButtonPrev").isEnabled(),
-               page != &wizard.Welcome() && page != &wizard.ReportPage());
-      if (wizard.Controller().UpdateStarted) break;
-      wizard.Click("ButtonNext");
-    }
-    QCOMPARE(visited, shown);
-    QCOMPARE(nextCaptions, captions);
-    QVERIFY(wizard.ui.boxes.empty());
-  }
-
-  void backReturnsToThePreviousPage() {
-    Wizard wizard;
-    QVERIFY(wizard.Start());
-    QCOMPARE(wizard.Current(), &wizard.Welcome());
-    QVERIFY(!wizard.Button("ButtonPrev").isEnabled());
-    QVERIFY(!wizard.Action("ActionBack").isEnabled());
-    QVERIFY(wizard.Button("ButtonCancel").isEnabled());
-    wizard.Click("ButtonNext");
-    QCOMPARE(wizard.Current(), &wizard.Notice());
-    QVERIFY(!wizard.Welcome().isVisible());
-    QVERIFY(wizard.Button("ButtonPrev").isEnabled());
-    wizard.Click("ButtonPrev");
-    QCOMPARE(wizard.Current(), &wizard.Welcome());
-    QVERIFY(wizard.Welcome().isVisible());
-    QVERIFY(!wizard.Notice().isVisible());
-    QCOMPARE(wizard.Button("ButtonNext").text(), QStringLiteral("Suivant >"));
-    QVERIFY(!wizard.Button("ButtonPrev").isEnabled());
-    // Every page change ran under the busy cursor, and the cursor came back each time.
-    QVERIFY(!wizard.ui.cursor.empty());
-    QCOMPARE(BusyCursorDepth(), 0);
-    QCOMPARE(wizard.ui.cursor.back(), false);
-  }
-
-  // Before the first page: no caption on Next, Back and Next disabled, Cancel enabled.
-  void createdWindowHasNoPage() {
-    Wizard wizard;
     wizard.Create();
     QCOMPARE(wizard.Current(), nullptr);
     QCOMPARE(wizard.Button("ButtonNext").text(), QString());
@@ -243,32 +169,55 @@ class WizardWindowTest : public QObject {
     QCOMPARE(wizard.Button("ButtonCancel").text(), QStringLiteral("Annuler"));
     QVERIFY(wizard.Window().TimerOneTime->isActive());
     QCOMPARE(wizard.Window().TimerOneTime->interval(), 10);
-  }
+    wizard.Window().show();
+    QVERIFY(QTest::qWaitFor([&] { return wizard.Controller().FirstStepShown; }, 5000));
 
-  void cancelAsksFirst_data() {
-    QTest::addColumn<int>("answer");
-    QTest::addColumn<bool>("closes");
-    QTest::newRow("yes closes the window") << int(mrYes) << true;
-    QTest::newRow("no keeps the wizard") << int(mrNo) << false;
-  }
-
-  void cancelAsksFirst() {
-    QFETCH(int, answer);
-    QFETCH(bool, closes);
-    Wizard wizard;
-    QVERIFY(wizard.Start());
+    // One page shown at a time, inside the page area; Back disabled on the first page.
+    auto shows = [&](TFrmStep* page, const QString& nextCaption, bool back) {
+      if (wizard.Current() != page || !page->isVisible() || page->parentWidget() != wizard.Window().PanelCurrStep)
+        return false;
+      for (TFrmStep* other : std::initializer_list<TFrmStep*>{&wizard.Welcome(), &wizard.Notice(), &extra,
+                                                              &wizard.ReportPage()}) {
+        if (other != page && other->isVisible()) return false;
+      }
+      return wizard.Button("ButtonNext").text() == nextCaption && wizard.Button("ButtonPrev").isEnabled() == back &&
+             wizard.Action("ActionBack").isEnabled() == back;
+    };
+    QVERIFY(shows(&wizard.Welcome(), QStringLiteral("Suivant >"), false));
     wizard.Click("ButtonNext");
-    wizard.ui.Answer(answer);
+    QVERIFY(shows(&wizard.Notice(), QStringLiteral("Démarrer"), true));
+    wizard.Click("ButtonPrev");
+    QVERIFY(shows(&wizard.Welcome(), QStringLiteral("Suivant >"), false));
+    wizard.Click("ButtonNext");
+    wizard.Click("ButtonNext");
+    QVERIFY(shows(&extra, QStringLiteral("Continuer"), true));
+
+    wizard.ui.Answer(mrNo);
     wizard.Click("ButtonCancel");
     QCOMPARE(wizard.ui.boxes.size(), std::size_t{1});
-    const Box& box = wizard.ui.boxes.front();
-    QCOMPARE(box.kind, MessageKind::Warning);
-    QCOMPARE(Q(box.caption), QStringLiteral("Avertissement"));
-    QCOMPARE(Q(box.text), QStringLiteral("Voulez-vous annuler cette mise à jour"));
-    QCOMPARE(box.buttons, unsigned(mbYes | mbNo));
-    QCOMPARE(wizard.ui.beeps, std::vector<std::uint32_t>{MB_ICONEXCLAMATION});
-    QCOMPARE(wizard.Window().isVisible(), !closes);
-    if (!closes) QCOMPARE(wizard.Current(), &wizard.Notice());
+    QCOMPARE(Q(wizard.ui.boxes.front().text), QStringLiteral("Voulez-vous annuler cette mise à jour"));
+    QVERIFY(wizard.Window().isVisible());
+    QVERIFY(shows(&extra, QStringLiteral("Continuer"), true));
+
+    wizard.Click("ButtonNext");  // the report page: the run
+    QVERIFY(wizard.Controller().UpdateStarted);
+    QVERIFY(shows(&wizard.ReportPage(), QStringLiteral("Quitter"), false));
+    QVERIFY(!wizard.Button("ButtonCancel").isEnabled());
+    QCOMPARE(Lines(wizard.Report()).size(), 2);
+    QVERIFY(Lines(wizard.Report()).front().startsWith("Mise à jour : Fichiers communs  "));
+    wizard.Click("ButtonNext");  // "Quitter"
+    QVERIFY(!wizard.Window().isVisible());
+    QCOMPARE(wizard.Controller().ExitCode(), 4);  // the program carries no updater for the test's table
+    QCOMPARE(BusyCursorDepth(), 0);
+    QCOMPARE(wizard.ui.cursor.back(), false);
+
+    Wizard cancelled;
+    QVERIFY(cancelled.Start());
+    cancelled.ui.Answer(mrYes);
+    cancelled.Click("ButtonCancel");
+    QCOMPARE(cancelled.ui.boxes.size(), std::size_t{1});
+    QVERIFY(!cancelled.Window().isVisible());
+    QCOMPARE(cancelled.Controller().ExitCode(), 2);
   }
 
   void closeBoxAsksNothing() {
@@ -492,57 +441,6 @@ class WizardWindowTest : public QObject {
     QVERIFY(!wizard.Button("ButtonNext").isDefault());
   }
 
-  // The program's exit code once the window has closed: the run's outcome, or 2 when the user
-  // ended the wizard before the run.
-  void exitCodeOfTheWindow_data() {
-    QTest::addColumn<QString>("end");
-    QTest::addColumn<int>("outcome");
-    QTest::addColumn<int>("exitCode");
-    QTest::newRow("cancelled on the welcome page") << "cancel" << 0 << 2;
-    QTest::newRow("closed before the run") << "close" << 0 << 2;
-    QTest::newRow("completed") << "run" << 1 << 0;
-    QTest::newRow("failed") << "run" << 2 << 1;
-    QTest::newRow("not performed") << "run" << 3 << 2;
-    QTest::newRow("completed with warnings") << "run" << 4 << 3;
-    QTest::newRow("no outcome") << "run" << 0 << 4;
-    QTest::newRow("an error escapes the updater") << "throw" << 1 << 1;
-  }
-
-  void exitCodeOfTheWindow() {
-    QFETCH(QString, end);
-    QFETCH(int, outcome);
-    QFETCH(int, exitCode);
-    UpdaterTable updaters;
-    updaters.Set(pcCommon, [&](TdmUpdateCommon&, ProductCode) -> UpdateOutcome {
-      if (end == "throw") throw Error("Disque plein.");
-      return static_cast<UpdateOutcome>(outcome);
-    });
-    Wizard wizard({}, std::move(updaters));
-    QVERIFY(wizard.Start());
-    if (end == "cancel") {
-      wizard.ui.Answer(mrYes);
-      wizard.Click("ButtonCancel");
-    } else if (end == "close") {
-      QVERIFY(wizard.Window().close());
-    } else {
-      wizard.Click("ButtonNext");
-      wizard.Click("ButtonNext");
-      wizard.Click("ButtonNext");  // "Quitter"
-    }
-    QVERIFY(!wizard.Window().isVisible());
-    QCOMPARE(wizard.Controller().ExitCode(), exitCode);
-  }
-
-  void exitCodeWhenTheChecksStopTheProgram() {
-    PackageTexts texts;
-    texts.keys = "WinTessivo";
-    Wizard wizard(texts);
-    wizard.Create();
-    wizard.Window().show();
-    QTRY_VERIFY(wizard.ui.terminated);
-    QCOMPARE(wizard.Controller().ExitCode(), 5);
-  }
-
   // Line breaks at the end of the text open no line of their own.
   void scrollingLabelLines_data() {
     QTest::addColumn<QString>("text");
@@ -665,24 +563,6 @@ class WizardWindowTest : public QObject {
     QCOMPARE(Lines(*wizard.Notice().RichEditFile),
              (QStringList{"", "Cette mise à jour comporte uniquement des corrections internes."}));
     QCOMPARE(wizard.Controller().Steps.size(), std::size_t{3});
-  }
-
-  // An incompatible database client stops the program after the warning: no page is shown.
-  void preflightFailureShowsNoPage() {
-    PackageTexts texts;
-    texts.keys = "WinTessivo";
-    Wizard wizard(texts);
-    wizard.ui.onBox = [] { QTest::qWait(50); };
-    wizard.Create();
-    wizard.Window().show();
-    QTest::qWait(100);
-    QVERIFY(wizard.ui.terminated);
-    QCOMPARE(wizard.ui.boxes.size(), std::size_t{1});
-    QCOMPARE(Q(wizard.ui.boxes.front().caption), QStringLiteral("Avertissement"));
-    QVERIFY(Q(wizard.ui.boxes.front().text).startsWith("ATTENTION !!!\r\n\r\n"));
-    QVERIFY(!wizard.Controller().FirstStepShown);
-    QVERIFY(wizard.Controller().History.empty());
-    QVERIFY(wizard.Controller().UpdateKeys.empty());
   }
 
   void printing_data() {

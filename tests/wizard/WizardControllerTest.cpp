@@ -50,6 +50,7 @@ TEST(WizardController, ShowReadsThePackageAndTheTimerShowsTheWelcomePage) {
 struct StepsCase {
   const char* name;
   std::string stepsFile;
+  std::vector<std::string> steps;     // the page list built from the package
   std::vector<std::string> shown;     // pages shown pressing Next until the run has started
   std::vector<std::string> captions;  // Next's caption on each
 };
@@ -64,6 +65,9 @@ TEST_P(StepsTest, FollowThePackage) {
   NamedStep extra("frmExtra", "Continuer");
   ScriptedWizard wizard(texts);
   wizard.Start();
+  std::vector<std::string> steps;
+  for (const WizardStep* step : wizard.Controller().Steps) steps.push_back(step->StepName());
+  EXPECT_EQ(steps, c.steps);
   std::vector<std::string> captions;
   for (int press = 0; press < 6 && !wizard.Controller().UpdateStarted; ++press) {
     captions.push_back(wizard.view.buttons.next.caption);
@@ -76,6 +80,7 @@ TEST_P(StepsTest, FollowThePackage) {
   EXPECT_TRUE(ui.Boxes().empty());
 }
 
+const std::vector<std::string> kStandardSteps{"frmWelcome", "frmDisplayFile", "frmEndInstall"};
 const std::vector<std::string> kStandard{"frmWelcome", "frmDisplayFile", "frmEndInstall", "frmEndInstall"};
 const std::vector<std::string> kStandardCaptions{"Suivant >", "Démarrer", "Quitter"};
 
@@ -83,14 +88,16 @@ const std::vector<std::string> kStandardCaptions{"Suivant >", "Démarrer", "Quit
 INSTANTIATE_TEST_SUITE_P(
     Packages, StepsTest,
     testing::Values(
-        StepsCase{"no_steps_file", "", kStandard, kStandardCaptions},
+        StepsCase{"no_steps_file", "", kStandardSteps, kStandard, kStandardCaptions},
         StepsCase{"unknown_names_pages_already_listed_other_case",
-                  "frmNothing\r\nFRMWELCOME\r\nfrmdisplayfile\r\nfrmMain", kStandard, kStandardCaptions},
+                  "frmNothing\r\nFRMWELCOME\r\nfrmdisplayfile\r\nfrmMain", kStandardSteps, kStandard, kStandardCaptions},
         StepsCase{"an_extra_page_before_the_report",
                   "FRMEXTRA",
+                  {"frmWelcome", "frmDisplayFile", "frmExtra", "frmEndInstall"},
                   {"frmWelcome", "frmDisplayFile", "frmExtra", "frmEndInstall", "frmEndInstall"},
                   {"Suivant >", "Démarrer", "Continuer", "Quitter"}},
-        StepsCase{"the_report_before_the_extra_page", "frmEndInstall\r\nfrmExtra", kStandard, kStandardCaptions}),
+        StepsCase{"the_report_before_the_extra_page", "frmEndInstall\r\nfrmExtra",
+                  {"frmWelcome", "frmDisplayFile", "frmEndInstall", "frmExtra"}, kStandard, kStandardCaptions}),
     [](const testing::TestParamInfo<StepsCase>& info) { return std::string(info.param.name); });
 
 TEST(WizardController, BackReturnsToThePreviousPageUnderTheBusyCursor) {
@@ -161,6 +168,51 @@ TEST(WizardController, RunLocksTheButtonsAndEndsOnQuitter) {
   EXPECT_EQ(wizard.Controller().ExitCode(), 0);
 }
 
+struct WindowExitCase {
+  const char* name;
+  enum { kCancel, kClose, kRun, kThrow } end;
+  int outcome;
+  int exitCode;
+};
+
+class WindowExitCodeTest : public testing::TestWithParam<WindowExitCase> {};
+
+// The program's exit code once the window has closed: the run's outcome, or "not performed" when
+// the user ended the wizard before the run (Cancel on the welcome page, or the close box, which
+// tells the controller nothing).
+TEST_P(WindowExitCodeTest, IsTheRunsOrNotPerformed) {
+  const WindowExitCase& c = GetParam();
+  ScriptedUi ui;
+  UpdaterTable updaters;
+  updaters.Set(pcCommon, [&](TdmUpdateCommon&, ProductCode) -> UpdateOutcome {
+    if (c.end == WindowExitCase::kThrow) throw Error("Disque plein.");
+    return static_cast<UpdateOutcome>(c.outcome);
+  });
+  ScriptedWizard wizard({}, std::move(updaters));
+  wizard.Start();
+  if (c.end == WindowExitCase::kCancel) {
+    ui.Answer(mrYes);
+    wizard.Controller().Cancel();
+    EXPECT_TRUE(wizard.view.closed);
+  } else if (c.end != WindowExitCase::kClose) {
+    for (int press = 0; press < 3; ++press) wizard.Controller().Next();  // the last is "Quitter"
+    EXPECT_TRUE(wizard.view.closed);
+  }
+  EXPECT_EQ(wizard.Controller().ExitCode(), c.exitCode);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, WindowExitCodeTest,
+    testing::Values(WindowExitCase{"cancelled_on_the_welcome_page", WindowExitCase::kCancel, 0, 2},
+                    WindowExitCase{"closed_before_the_run", WindowExitCase::kClose, 0, 2},
+                    WindowExitCase{"completed", WindowExitCase::kRun, 1, 0},
+                    WindowExitCase{"failed", WindowExitCase::kRun, 2, 1},
+                    WindowExitCase{"not_performed", WindowExitCase::kRun, 3, 2},
+                    WindowExitCase{"completed_with_warnings", WindowExitCase::kRun, 4, 3},
+                    WindowExitCase{"no_outcome", WindowExitCase::kRun, 0, 4},
+                    WindowExitCase{"an_error_escapes_the_updater", WindowExitCase::kThrow, 1, 1}),
+    [](const testing::TestParamInfo<WindowExitCase>& info) { return std::string(info.param.name); });
+
 TEST(WizardController, ChecksStoppingTheProgramShowNoPageAndGiveCode5) {
   ScriptedUi ui;
   PackageTexts texts;
@@ -168,8 +220,13 @@ TEST(WizardController, ChecksStoppingTheProgramShowNoPageAndGiveCode5) {
   ScriptedWizard wizard(texts);
   wizard.Start();
   EXPECT_TRUE(ui.TerminationRequested());
+  ASSERT_EQ(ui.Boxes().size(), 1u);
+  EXPECT_EQ(ui.Boxes().front().caption, "Avertissement");
+  EXPECT_TRUE(ui.Boxes().front().text.starts_with("ATTENTION !!!\r\n\r\n")) << ui.Boxes().front().text;
   EXPECT_TRUE(wizard.view.shown.empty());
   EXPECT_FALSE(wizard.Controller().FirstStepShown);
+  EXPECT_TRUE(wizard.Controller().History.empty());
+  EXPECT_TRUE(wizard.Controller().UpdateKeys.empty());
   EXPECT_EQ(wizard.Controller().ExitCode(), 5);
 }
 
