@@ -74,15 +74,6 @@ void RunService(TIBControlService& Service, Action&& action) {
   Service.Detach();
 }
 
-// Ends the busy cursor on every way out.
-class BusyCursor {
- public:
-  BusyCursor() { BeginBusyCursor(); }
-  ~BusyCursor() { EndBusyCursor(); }
-  BusyCursor(const BusyCursor&) = delete;
-  BusyCursor& operator=(const BusyCursor&) = delete;
-};
-
 // The next output line of the running service, from the reader when one is given.
 bool NextServiceLine(const TServiceOutputReader& Reader, TIBControlService& Service, std::string& Line) {
   return Reader ? Reader(Service, Line) : Service.NextLine(Line);

@@ -23,6 +23,15 @@ void BeginBusyCursor();
 void EndBusyCursor();
 int BusyCursorDepth();
 
+// The busy cursor for a scope, ended however the scope ends.
+class BusyCursor {
+ public:
+  BusyCursor() { BeginBusyCursor(); }
+  ~BusyCursor() { EndBusyCursor(); }
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
 std::string GetWindowsFolder();
 void AddTrailingBackslash(std::string& path);
 

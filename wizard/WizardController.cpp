@@ -19,15 +19,6 @@ namespace kv {
 
 namespace {
 
-// The busy cursor for a scope, restored however the scope ends.
-class BusyCursor {
- public:
-  BusyCursor() { BeginBusyCursor(); }
-  ~BusyCursor() { EndBusyCursor(); }
-  BusyCursor(const BusyCursor&) = delete;
-  BusyCursor& operator=(const BusyCursor&) = delete;
-};
-
 bool Contains(const std::vector<WizardStep*>& steps, const WizardStep* step) {
   return std::find(steps.begin(), steps.end(), step) != steps.end();
 }
