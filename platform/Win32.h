@@ -217,6 +217,30 @@ std::string SearchLibrary(const std::string& name);
 std::uint32_t GetTickCount();
 void Sleep(std::uint32_t milliseconds);
 
+// A named semaphore (CreateSemaphore: no security attributes, initial count 0, maximum count 1),
+// held until the object is destroyed (CloseHandle). Not open when it could not be created; when it
+// is, the last error is ERROR_ALREADY_EXISTS if the name was already held, by this process or
+// another. The host backend keeps one lock file per name in <prefix>/semaphores/, named in lower
+// case so that names differing only in letter case meet whatever the file system.
+class NamedSemaphore {
+ public:
+  NamedSemaphore() = default;
+  NamedSemaphore(NamedSemaphore&& other) noexcept;
+  NamedSemaphore& operator=(NamedSemaphore&& other) noexcept;
+  NamedSemaphore(const NamedSemaphore&) = delete;
+  NamedSemaphore& operator=(const NamedSemaphore&) = delete;
+  ~NamedSemaphore();
+
+  static NamedSemaphore Create(const std::string& name);
+  bool IsOpen() const { return handle_ != kNone; }
+
+ private:
+  static constexpr std::intptr_t kNone = -1;
+  explicit NamedSemaphore(std::intptr_t handle) : handle_(handle) {}
+  void Close();
+  std::intptr_t handle_ = kNone;  // a kernel handle, or a host descriptor
+};
+
 // A named resource of the running program's own module.
 struct ModuleResource {
   std::string name;

@@ -1,16 +1,9 @@
 #include "wizard/InstanceGuard.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <system_error>
 
 #include "formats/Text.h"
 #include "platform/Win32.h"
-#include "platform/host/Prefix.h"
 
 namespace kv {
 
@@ -39,46 +32,14 @@ std::string ApplicationTitle() {
   return ApplicationTitleFromFileName(win::GetModuleFileName());
 }
 
-InstanceGuard::InstanceGuard() {
-  try {
-    lockFolder_ = host::Prefix::Current().Root() / "semaphores";
-  } catch (const std::exception&) {
-    // Without a prefix there is no lock to take: the program runs unguarded.
-  }
-}
-
-InstanceGuard::InstanceGuard(std::filesystem::path lockFolder) : lockFolder_(std::move(lockFolder)) {}
-
-InstanceGuard::~InstanceGuard() {
-  if (InstanceSemaphore >= 0) ::close(InstanceSemaphore);
-}
-
-std::filesystem::path InstanceGuard::LockFile(const std::filesystem::path& folder, const std::string& name) {
-  return folder / text::ToLower(name);
-}
-
 bool InstanceGuard::IsAlreadyRunning() {
   return IsAlreadyRunning(ApplicationTitle());
 }
 
 bool InstanceGuard::IsAlreadyRunning(const std::string& name) {
-  if (name.empty() || lockFolder_.empty()) return false;
-  std::error_code ec;
-  std::filesystem::create_directories(lockFolder_, ec);
-  const std::filesystem::path file = LockFile(lockFolder_, name);
-  // Close-on-exec: a program started from here must not keep the guard alive.
-  const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  if (InstanceSemaphore >= 0) ::close(InstanceSemaphore);
-  InstanceSemaphore = fd;
-  // flock belongs to the open file description: the system drops it when the last descriptor
-  // closes, which process exit does whatever ends the process.
-  int rc;
-  do {
-    rc = ::flock(fd, LOCK_EX | LOCK_NB);
-  } while (rc != 0 && errno == EINTR);
-  if (rc == 0) return false;
-  return errno == EWOULDBLOCK;
+  if (name.empty()) return false;
+  InstanceSemaphore = win::NamedSemaphore::Create(name);
+  return InstanceSemaphore.IsOpen() && win::GetLastError() == win::ERROR_ALREADY_EXISTS;
 }
 
 }  // namespace kv

@@ -1,10 +1,11 @@
-// Refuses to run a second copy of the same updater. The guard is a lock named after the program's
-// title, held for the life of the process; the system releases it when the process ends, however
-// it ends, so a copy that crashed never blocks the next one.
+// Refuses to run a second copy of the same updater. The guard is a named semaphore named after the
+// program's title, held for the life of the process; the system releases it when the process ends,
+// however it ends, so a copy that crashed never blocks the next one.
 #pragma once
 
-#include <filesystem>
 #include <string>
+
+#include "platform/Win32.h"
 
 namespace kv {
 
@@ -18,29 +19,20 @@ std::string ApplicationTitle();
 
 class InstanceGuard {
  public:
-  // Locks live in <prefix>/semaphores/ of the host prefix in effect.
-  InstanceGuard();
-  // Locks live in the given folder (tests).
-  explicit InstanceGuard(std::filesystem::path lockFolder);
-  ~InstanceGuard();  // releases the lock (CloseHandle)
+  InstanceGuard() = default;
   InstanceGuard(const InstanceGuard&) = delete;
   InstanceGuard& operator=(const InstanceGuard&) = delete;
 
   // Takes the guard named after ApplicationTitle().
   bool IsAlreadyRunning();
-  // Takes the guard of a name; true only when another holder has it. When the lock cannot be
+  // Takes the guard of a name; true only when another holder has it. When the semaphore cannot be
   // created (or the name is empty, which names no object), false: the program runs unguarded.
   bool IsAlreadyRunning(const std::string& name);
-  // Whether a lock file was opened (the semaphore handle is not null).
-  bool HasHandle() const { return InstanceSemaphore >= 0; }
-
-  // The lock file of a name: the name in lower case, so that names differing only in letter case
-  // meet in one lock whether or not the prefix's file system tells case apart.
-  static std::filesystem::path LockFile(const std::filesystem::path& folder, const std::string& name);
+  // Whether the semaphore was created (its handle is not null).
+  bool HasHandle() const { return InstanceSemaphore.IsOpen(); }
 
  private:
-  std::filesystem::path lockFolder_;
-  int InstanceSemaphore = -1;
+  win::NamedSemaphore InstanceSemaphore;  // released by its destructor (CloseHandle)
 };
 
 }  // namespace kv

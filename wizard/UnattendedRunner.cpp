@@ -5,6 +5,7 @@
 #include "engine/Package.h"
 #include "engine/UpdateCommon.h"
 #include "platform/Errors.h"
+#include "platform/MappedFile.h"
 #include "platform/Messages.h"
 #include "platform/UserInterface.h"
 #include "products/EngineParts.h"
@@ -14,7 +15,7 @@
 
 namespace kv {
 
-ReportLog::ReportLog(const std::string& hostPath) : out_(hostPath, std::ios::binary | std::ios::trunc) {
+ReportLog::ReportLog(const std::string& hostPath) : out_(Utf8Path(hostPath), std::ios::binary | std::ios::trunc) {
   if (!out_) throw Error("Le journal " + hostPath + " ne peut pas être créé.");
 }
 

@@ -1,10 +1,13 @@
 // Drives, folders, identity and messages of the host backend, read from the prefix.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -131,6 +134,38 @@ std::string SearchLibrary(const std::string& name) {
 
 std::optional<std::vector<ModuleResource>> OwnModuleResources(std::uint16_t /*type*/) {
   return std::nullopt;  // the host's programs are ELF files
+}
+
+void NamedSemaphore::Close() {
+  if (handle_ != kNone) ::close(static_cast<int>(handle_));
+  handle_ = kNone;
+}
+
+NamedSemaphore NamedSemaphore::Create(const std::string& name) {
+  fs::path folder;
+  try {
+    folder = Prefix::Current().Root() / "semaphores";
+  } catch (const std::exception&) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return {};
+  }
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  // Close-on-exec: a program started from here must not keep the name held.
+  const int fd = ::open((folder / text::ToLower(name)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return {};
+  }
+  // flock belongs to the open file description: a second open of the name, in this process or
+  // another, is refused while the first is open, and the system drops the lock when the last
+  // descriptor closes, which process exit does however the process ends.
+  int rc;
+  do {
+    rc = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  SetLastError(rc != 0 && errno == EWOULDBLOCK ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return NamedSemaphore(fd);
 }
 
 OsVersion GetVersion() {

@@ -88,6 +88,18 @@ std::string GetModuleFileName() {
   }
 }
 
+void NamedSemaphore::Close() {
+  if (handle_ != kNone) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = kNone;
+}
+
+NamedSemaphore NamedSemaphore::Create(const std::string& name) {
+  HANDLE semaphore = ::CreateSemaphoreW(nullptr, 0, 1, win32::Wide(name).c_str());
+  if (!semaphore) return {};
+  // The last error is the call's own: ERROR_ALREADY_EXISTS when the name was held.
+  return NamedSemaphore(reinterpret_cast<std::intptr_t>(semaphore));
+}
+
 std::string SearchLibrary(const std::string& name) {
   if (name.find_first_of("\\/:") != std::string::npos) return name;
   for (const std::string& folder :

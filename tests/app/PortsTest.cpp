@@ -16,6 +16,7 @@
 #include <functional>
 
 #include "formats/RtfReader.h"
+#include "formats/Text.h"
 #include "wizard/InstanceGuard.h"
 #include "platform/FileUtils.h"
 #include "platform/Messages.h"
@@ -293,52 +294,50 @@ class PortsTest : public QObject {
     QCOMPARE(Q(ApplicationTitleFromFileName(path.toStdString())), title);
   }
 
+  // The guard is a semaphore of the prefix's semaphores folder, one lock file per name.
   void guardExcludesTheSameNameWhateverTheCase() {
-    QTemporaryDir folder;
-    const std::filesystem::path locks = folder.filePath("semaphores").toStdString();
-    InstanceGuard first(locks);
+    TempPrefix prefix;
+    InstanceGuard first;
     QVERIFY(!first.IsAlreadyRunning("Update_2013"));
     QVERIFY(first.HasHandle());
     {
-      InstanceGuard sameName(locks);
+      InstanceGuard sameName;
       QVERIFY(sameName.IsAlreadyRunning("UPDATE_2013"));
-      InstanceGuard otherName(locks);
+      InstanceGuard otherName;
       QVERIFY(!otherName.IsAlreadyRunning("Update_2014"));
     }
-    QVERIFY(std::filesystem::exists(locks / "update_2013"));
-    InstanceGuard whileHeld(locks);
+    QVERIFY(std::filesystem::exists(prefix.Root() / "semaphores" / "update_2013"));
+    InstanceGuard whileHeld;
     QVERIFY(whileHeld.IsAlreadyRunning("Update_2013"));
   }
 
   void guardIsReleasedWithItsHolder() {
-    QTemporaryDir folder;
-    const std::filesystem::path locks = folder.filePath("semaphores").toStdString();
+    TempPrefix prefix;
     {
-      InstanceGuard first(locks);
+      InstanceGuard first;
       QVERIFY(!first.IsAlreadyRunning("Update"));
     }
-    InstanceGuard next(locks);
+    InstanceGuard next;
     QVERIFY(!next.IsAlreadyRunning("Update"));
   }
 
   void guardThatCannotBeCreatedLetsTheProgramRun() {
-    QTemporaryDir folder;
+    TempPrefix prefix;
     // A file where the folder of locks should be.
-    const std::filesystem::path blocked = folder.filePath("semaphores").toStdString();
-    QFile(QString::fromStdString(blocked.string())).open(QIODevice::WriteOnly);
-    InstanceGuard guard(blocked);
+    QFile(QString::fromStdString((prefix.Root() / "semaphores").string())).open(QIODevice::WriteOnly);
+    InstanceGuard guard;
     QVERIFY(!guard.IsAlreadyRunning("Update"));
     QVERIFY(!guard.HasHandle());
-    InstanceGuard unnamed(folder.path().toStdString());
+    InstanceGuard unnamed;
     QVERIFY(!unnamed.IsAlreadyRunning(""));
   }
 
-  // The program's own guard lives in the prefix's semaphores folder.
-  void guardLivesInThePrefix() {
+  // The program's own guard is named after its file name.
+  void guardIsNamedAfterTheProgram() {
     TempPrefix prefix;
     InstanceGuard guard;
-    QVERIFY(!guard.IsAlreadyRunning("Korvane-update"));
-    QVERIFY(std::filesystem::exists(prefix.Root() / "semaphores" / "korvane-update"));
+    QVERIFY(!guard.IsAlreadyRunning());
+    QVERIFY(std::filesystem::exists(prefix.Root() / "semaphores" / text::ToLower(ApplicationTitle())));
   }
 };
 

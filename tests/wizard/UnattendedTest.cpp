@@ -1,5 +1,5 @@
-// Unattended mode inside the test process, without any toolkit: the command line, the wizard
-// driven through the console interface, the exit code of every way a run can end, the answer
+// Unattended mode inside the test process, without any toolkit: the wizard driven through the
+// console interface, the exit code of every way a run can end, the answer
 // policy, the boxes on standard error and the report's log.
 #include <gtest/gtest.h>
 
@@ -48,65 +48,6 @@ std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return "<missing>";
   return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-struct CommandLineCase {
-  const char* name;
-  std::vector<std::string> arguments;
-  bool unattended;
-  bool answerYes;
-  std::string log;
-  std::string package;
-  bool help;
-  std::string error;
-};
-
-class CommandLineTest : public testing::TestWithParam<CommandLineCase> {};
-
-TEST_P(CommandLineTest, IsRead) {
-  const CommandLineCase& c = GetParam();
-  const CommandLine parsed = ParseCommandLine(c.arguments);
-  EXPECT_EQ(parsed.error, c.error);
-  EXPECT_EQ(parsed.unattended, c.unattended);
-  EXPECT_EQ(parsed.answerYes, c.answerYes);
-  EXPECT_EQ(parsed.logFile.value_or(""), c.log);
-  EXPECT_EQ(parsed.packageFile.value_or(""), c.package);
-  EXPECT_EQ(parsed.help, c.help);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, CommandLineTest,
-    testing::Values(
-        CommandLineCase{"interactive", {}, false, false, "", "", false, ""},
-        CommandLineCase{"all_options",
-                        {"--unattended", "--answer", "yes", "--log", "r.log", "--package", "p.exe"},
-                        true, true, "r.log", "p.exe", false, ""},
-        CommandLineCase{"inline_values",
-                        {"--unattended", "--answer=no", "--log=a b.log", "--package=x"},
-                        true, false, "a b.log", "x", false, ""},
-        CommandLineCase{"installer_spelling", {"/SILENT", "/LOG=C:/tmp/r.log"}, true, false, "C:/tmp/r.log", "",
-                        false, ""},
-        CommandLineCase{"installer_spelling_other_case", {"/silent", "/log=r.log"}, true, false, "r.log", "",
-                        false, ""},
-        CommandLineCase{"package_in_interactive_mode", {"--package", "p"}, false, false, "", "p", false, ""},
-        CommandLineCase{"help", {"--help"}, false, false, "", "", true, ""},
-        CommandLineCase{"unknown_option", {"--force"}, false, false, "", "", false, "Option inconnue : --force"},
-        CommandLineCase{"missing_value", {"--unattended", "--log"}, true, false, "", "", false,
-                        "L'option --log attend une valeur."},
-        CommandLineCase{"bad_answer", {"--unattended", "--answer", "peut-être"}, true, false, "", "", false,
-                        "L'option --answer attend yes ou no, pas « peut-être »."},
-        CommandLineCase{"answer_without_unattended", {"--answer", "yes"}, false, true, "", "", false,
-                        "L'option --answer ne s'emploie qu'avec --unattended."}),
-    [](const testing::TestParamInfo<CommandLineCase>& info) { return std::string(info.param.name); });
-
-TEST(CommandLineHelp, IsFrench) {
-  const std::string help = UsageText("korvane-update");
-  for (const char* option : {"--unattended", "/SILENT", "--answer yes|no", "--log FICHIER", "/LOG=FICHIER",
-                             "--package FICHIER", "--help"}) {
-    EXPECT_NE(help.find(option), std::string::npos) << option;
-  }
-  EXPECT_NE(help.find("Utilisation : korvane-update"), std::string::npos);
-  EXPECT_NE(help.find("une autre copie du programme est en cours d'exécution"), std::string::npos);
 }
 
 struct ExitCase {

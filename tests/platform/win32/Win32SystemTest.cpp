@@ -150,6 +150,25 @@ TEST(Win32Registry, KeysAndValuesGoThroughTheRealRegistry) {
   EXPECT_EQ(key.QueryValue("Filename", value), ERROR_FILE_NOT_FOUND);
 }
 
+// The single-instance guard's kernel object: a name held answers ERROR_ALREADY_EXISTS to the next
+// creator until its holder closes it; another name is free.
+TEST(Win32Semaphore, ANameIsHeldUntilItsHolderClosesIt) {
+  const std::string name = "Korvane_test_" + std::to_string(GetTickCount());
+  {
+    const NamedSemaphore first = NamedSemaphore::Create(name);
+    ASSERT_TRUE(first.IsOpen());
+    EXPECT_NE(GetLastError(), ERROR_ALREADY_EXISTS);
+    const NamedSemaphore second = NamedSemaphore::Create(name);
+    EXPECT_TRUE(second.IsOpen());
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    const NamedSemaphore other = NamedSemaphore::Create(name + "_other");
+    EXPECT_NE(GetLastError(), ERROR_ALREADY_EXISTS);
+  }
+  const NamedSemaphore next = NamedSemaphore::Create(name);
+  EXPECT_TRUE(next.IsOpen());
+  EXPECT_NE(GetLastError(), ERROR_ALREADY_EXISTS);
+}
+
 TEST(Win32MappedFile, AFileIsMappedWhateverItsNameAndAMissingOneAnswersItsCode) {
   const ScratchFolder folder;
   folder.Write("paquet é.bin", "MZ package");
