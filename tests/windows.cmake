@@ -38,12 +38,20 @@ kv_add_windows_test(kv_db_tests LIBRARIES kv_db SOURCES
 # The package in a Windows program's own resources: kvpack (the Linux tool, from build/) makes a
 # small Windows program an update program, which reads its package under Wine; binutils read the
 # result. scripts/test-windows builds that kvpack first.
-set(KV_HOST_KVPACK ${KV_SOURCE_ROOT}/build/bin/kvpack CACHE FILEPATH "The Linux kvpack that makes Windows update programs")
+set(KV_HOST_BUILD ${KV_SOURCE_ROOT}/build CACHE PATH "The Linux build, whose kvpack makes Windows update programs")
 add_executable(kv_own_package_program ${T}/engine/win32/OwnPackageProgram.cpp ${T}/engine/win32/OwnPackageProgram.rc)
 target_include_directories(kv_own_package_program PRIVATE ${T}/engine/win32)
 target_link_libraries(kv_own_package_program PRIVATE kv_engine imagehlp)
 add_test(NAME win.own_package
-  COMMAND ${CMAKE_COMMAND} -DKVPACK=${KV_HOST_KVPACK} -DSTUB=$<TARGET_FILE:kv_own_package_program>
+  COMMAND ${CMAKE_COMMAND} -DKVPACK=${KV_HOST_BUILD}/bin/kvpack -DSTUB=$<TARGET_FILE:kv_own_package_program>
           -DPACKAGE=${T}/engine/win32/package -DWORK=${CMAKE_BINARY_DIR}/own-package -DWINE=${KV_WINE64}
           -DOBJDUMP=${CMAKE_OBJDUMP} -DWINDRES=${CMAKE_RC_COMPILER} -P ${T}/engine/win32/OwnPackageTest.cmake)
 set_tests_properties(win.own_package PROPERTIES ENVIRONMENT "WINEPREFIX=${KV_WINEPREFIX}" TIMEOUT 300)
+
+# The demo's update programs, Linux and Windows, on the same installation (tests/products/win32/
+# EndToEnd.sh): the Windows program is korvane-update.exe, the file holder kv_hold_file.exe.
+add_executable(kv_hold_file ${T}/products/helpers/HoldFile.cpp)
+target_link_libraries(kv_hold_file PRIVATE kv_platform)
+add_test(NAME win.end_to_end
+  COMMAND bash ${T}/products/win32/EndToEnd.sh ${KV_HOST_BUILD} ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/end-to-end)
+set_tests_properties(win.end_to_end PROPERTIES TIMEOUT 600)
