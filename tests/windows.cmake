@@ -29,7 +29,10 @@ kv_add_windows_test(kv_platform_tests LIBRARIES kv_platform SOURCES ${T}/platfor
 file(GLOB KV_WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${T}/platform/win32/*.cpp)
 kv_add_windows_test(kv_win32_tests LIBRARIES kv_engine SOURCES ${KV_WIN32_TEST_SOURCES})
 kv_add_windows_test(kv_engine_tests LIBRARIES kv_engine SOURCES ${T}/engine/PackageRecordTest.cpp)
-kv_add_windows_test(kv_wizard_tests LIBRARIES kv_wizard SOURCES ${T}/wizard/CommandLineTest.cpp)
+file(GLOB KV_WIZARD_WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${T}/wizard/win32/*.cpp)
+kv_add_windows_test(kv_wizard_tests LIBRARIES kv_wizard SOURCES ${T}/wizard/CommandLineTest.cpp
+  ${KV_WIZARD_WIN32_TEST_SOURCES})
+add_dependencies(kv_wizard_tests korvane-update)  # the program its second-copy test starts
 kv_add_windows_test(kv_products_tests LIBRARIES kv_products SOURCES ${T}/products/ProductTableTest.cpp)
 file(GLOB KV_DB_WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${T}/db/win32/*.cpp)
 kv_add_windows_test(kv_db_tests LIBRARIES kv_db SOURCES
