@@ -47,3 +47,4 @@ add_test(NAME win.own_package
           -DPACKAGE=${T}/engine/win32/package -DWORK=${CMAKE_BINARY_DIR}/own-package -DWINE=${KV_WINE64}
           -DOBJDUMP=${CMAKE_OBJDUMP} -DWINDRES=${CMAKE_RC_COMPILER} -P ${T}/engine/win32/OwnPackageTest.cmake)
 set_tests_properties(win.own_package PROPERTIES ENVIRONMENT "WINEPREFIX=${KV_WINEPREFIX}" TIMEOUT 300)
+include(${CMAKE_CURRENT_SOURCE_DIR}/app/win32/WizardWindow.cmake)

@@ -109,10 +109,10 @@ HDC PrinterChoice::Choose(HWND owner) {
   return confirmed ? dialog.hDC : nullptr;
 }
 
-Win32RichText::Win32RichText(HWND parent, int id, bool alwaysScrolls)
+Win32RichText::Win32RichText(HWND parent, int id)
     : window_(::CreateWindowExW(WS_EX_CLIENTEDGE, RichEditClass(), L"",
                                 WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY |
-                                    ES_AUTOVSCROLL | (alwaysScrolls ? ES_DISABLENOSCROLL : 0),
+                                    ES_AUTOVSCROLL,
                                 0, 0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                 ::GetModuleHandleW(nullptr), nullptr)) {
   // The report may grow past the control's default limit of 32 767 characters.

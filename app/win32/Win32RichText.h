@@ -33,8 +33,8 @@ class PrinterChoice {
 
 class Win32RichText : public RichTextControl {
  public:
-  // A read-only control, child `id` of `parent`; `alwaysScrolls` keeps the vertical scroll bar.
-  Win32RichText(HWND parent, int id, bool alwaysScrolls);
+  // A read-only control, child `id` of `parent`, with a vertical scroll bar when its text needs it.
+  Win32RichText(HWND parent, int id);
   Win32RichText(const Win32RichText&) = delete;
   Win32RichText& operator=(const Win32RichText&) = delete;
 

@@ -302,12 +302,12 @@ LRESULT WelcomePage::Message(UINT message, WPARAM wParam, LPARAM lParam) {
 
 // ---------------------------------------------------------------------------------------------
 
-PrintablePage::PrintablePage(HWND wizard, const char* name, int headingPixels, int textPixels, bool alwaysScrolls)
+PrintablePage::PrintablePage(HWND wizard, const char* name, int headingPixels, int textPixels)
     : Win32Page(wizard, name), headingPixels_(headingPixels), textPixels_(textPixels) {
   // The first child is the topmost: the button stays above the heading it sits in.
   print_ = CreateControl(L"BUTTON", L"Imprimer", BS_OWNERDRAW | WS_TABSTOP | WS_CLIPSIBLINGS, kIdPrint);
   heading_ = CreateControl(L"STATIC", L"", SS_OWNERDRAW | WS_CLIPSIBLINGS, kIdHeading);
-  text_ = std::make_unique<Win32RichText>(Handle(), kIdRichText, alwaysScrolls);
+  text_ = std::make_unique<Win32RichText>(Handle(), kIdRichText);
 
   tooltip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Handle(), nullptr, ::GetModuleHandleW(nullptr),
@@ -390,7 +390,7 @@ LRESULT PrintablePage::Message(UINT message, WPARAM wParam, LPARAM lParam) {
 // ---------------------------------------------------------------------------------------------
 
 ReportPage::ReportPage(HWND wizard)
-    : PrintablePage(wizard, kReportStepName, FromPageDesign(17), FromPageDesign(13), true) {}
+    : PrintablePage(wizard, kReportStepName, FromPageDesign(17), FromPageDesign(13)) {}
 
 void ReportPage::Init() {
   PrintablePage::Init();
@@ -398,7 +398,7 @@ void ReportPage::Init() {
 }
 
 NoticePage::NoticePage(HWND wizard, ReportPage& reportPage)
-    : PrintablePage(wizard, kNoticeStepName, 13, 11, false), reportPage_(reportPage) {
+    : PrintablePage(wizard, kNoticeStepName, 13, 11), reportPage_(reportPage) {
   SetHeading(kHeading);
 }
 

@@ -10,26 +10,10 @@
 #include "wizard/WizardStep.h"
 
 #include "app/win32/SystemApi.h"
+#include "app/win32/WizardControls.h"
 #include "app/win32/Win32RichText.h"
 
 namespace kv {
-
-// The controls' identifiers, by which the window's tests find them.
-enum WizardControlId : int {
-  kIdButtonPrev = 101,
-  kIdButtonNext = 102,
-  kIdButtonCancel = 103,
-  kIdTitle = 110,
-  kIdVersion = 111,
-  kIdWarning = 120,
-  kIdInfo = 121,
-  kIdHeading = 130,
-  kIdPrint = 131,
-  kIdRichText = 132,
-};
-
-// The window class of the pages.
-inline constexpr const wchar_t* kPageClass = L"KorvaneWizardPage";
 
 // The picture of the left column: 150 x 245 at 96 dpi, on a plain background whose colour the
 // column continues.
@@ -111,7 +95,7 @@ class PrintablePage : public Win32Page {
   void PrintClick();
 
  protected:
-  PrintablePage(HWND wizard, const char* name, int headingPixels, int textPixels, bool alwaysScrolls);
+  PrintablePage(HWND wizard, const char* name, int headingPixels, int textPixels);
   void Layout(int width, int height) override;
   LRESULT Message(UINT message, WPARAM wParam, LPARAM lParam) override;
   void SetHeading(const std::string& text) { ::SetWindowTextW(heading_, winui::Wide(text).c_str()); }

@@ -20,9 +20,6 @@ class Win32RichText;
 class WelcomePage;
 class WizardController;
 
-// The window class of the wizard, by which its tests find it.
-inline constexpr const wchar_t* kWizardClass = L"KorvaneUpdateWizard";
-
 class WizardWindow : public WizardView {
  public:
   // Design values at 96 pixels per inch.
