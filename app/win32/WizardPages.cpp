@@ -201,8 +201,10 @@ WelcomePage::WelcomePage(HWND wizard) : Win32Page(wizard, kWelcomeStepName) {
 
 void WelcomePage::SetTexts(const std::string& title, const std::string& description) {
   ::SetWindowTextW(warning_, Wide(WelcomeWarningText()).c_str());
-  // The edit control breaks lines at CR LF only.
+  // The edit control breaks lines at CR LF only; line breaks at the end open no line: there would
+  // be nothing to scroll to.
   std::string info = WelcomeInfoText(title, description);
+  while (!info.empty() && (info.back() == '\n' || info.back() == '\r')) info.pop_back();
   std::string crlf;
   for (std::size_t i = 0; i < info.size(); ++i) {
     if (info[i] == '\n' && (i == 0 || info[i - 1] != '\r')) crlf += '\r';

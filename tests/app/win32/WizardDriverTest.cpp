@@ -146,6 +146,56 @@ void Click(HWND button) {
   ASSERT_TRUE(::PostMessageW(button, BM_CLICK, 0, 0));
 }
 
+// The control that has the keyboard focus in the thread of `window`.
+HWND FocusOf(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (!::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+// A key pressed on the control that has the focus, as the keyboard posts it.
+void PressKey(HWND window, WPARAM key) {
+  const HWND focus = FocusOf(window);
+  ASSERT_NE(focus, nullptr);
+  ASSERT_TRUE(::PostMessageW(focus, WM_KEYDOWN, key, 1));
+  ASSERT_TRUE(::PostMessageW(focus, WM_KEYUP, key, 1 | (1u << 30) | (1u << 31)));
+}
+
+// The screen resolution programs started from now on get, for the guard's life.
+class ScreenResolution {
+ public:
+  explicit ScreenResolution(DWORD dpi) {
+    ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
+                      &key_, nullptr);
+    DWORD size = sizeof previous_;
+    hadValue_ = ::RegQueryValueExW(key_, L"LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&previous_),
+                                   &size) == ERROR_SUCCESS;
+    ::RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+  }
+  ~ScreenResolution() {
+    if (hadValue_) {
+      ::RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&previous_), sizeof previous_);
+    } else {
+      ::RegDeleteValueW(key_, L"LogPixels");
+    }
+    ::RegCloseKey(key_);
+  }
+  ScreenResolution(const ScreenResolution&) = delete;
+  ScreenResolution& operator=(const ScreenResolution&) = delete;
+
+ private:
+  HKEY key_ = nullptr;
+  DWORD previous_ = 0;
+  bool hadValue_ = false;
+};
+
+SIZE ClientSize(HWND window) {
+  RECT client{};
+  ::GetClientRect(window, &client);
+  return {client.right, client.bottom};
+}
+
 // Saves the window's rectangle of the screen as a 24-bit BMP file.
 void Capture(HWND window, const fs::path& file) {
   RECT area{};
@@ -284,6 +334,8 @@ class WizardDriverTest : public ::testing::Test {
   // The installation the shared-files package updates: the main product registered for the user,
   // its program folder present.
   static void SetUpTestSuite() {
+    // The wizard's sizes as the system gives them to the window, not scaled for this program.
+    ::SetProcessDPIAware();
     HKEY key = nullptr;
     ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kSuiteKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
               ERROR_SUCCESS);
@@ -421,6 +473,51 @@ TEST_F(WizardDriverTest, GoesForwardAndBackThroughEveryPageRunsTheUpdateAndShows
 
   Click(wizard.Button(kIdButtonNext));
   EXPECT_EQ(program.WaitForExit(), 0u);
+}
+
+TEST_F(WizardDriverTest, TabMovesTheFocusEnterPressesTheFocusedButtonAndEscapeDoesNothing) {
+  const UpdateProgram program(program_);
+  ASSERT_TRUE(program.Started());
+  Wizard wizard(program);
+  ASSERT_TRUE(wizard.Find());
+  ASSERT_TRUE(wizard.WaitForPage(kWelcomeStepName));
+  const HWND next = wizard.Button(kIdButtonNext);
+  ASSERT_TRUE(WaitFor([&] { return FocusOf(wizard.Window()) != nullptr; }));
+  // Tab goes round the enabled controls and reaches Next.
+  for (int press = 0; press < 6 && FocusOf(wizard.Window()) != next; ++press) {
+    const HWND before = FocusOf(wizard.Window());
+    PressKey(wizard.Window(), VK_TAB);
+    ASSERT_TRUE(WaitFor([&] { return FocusOf(wizard.Window()) != before; }, 5s));
+  }
+  ASSERT_EQ(FocusOf(wizard.Window()), next);
+
+  PressKey(wizard.Window(), VK_ESCAPE);
+  EXPECT_FALSE(WaitFor([&] { return wizard.Box() != nullptr || wizard.ShownPageName() != kWelcomeStepName; }, 1s));
+  EXPECT_EQ(program.WaitForExit(0ms), static_cast<DWORD>(STILL_ACTIVE));
+
+  PressKey(wizard.Window(), VK_RETURN);
+  EXPECT_TRUE(wizard.WaitForPage(kNoticeStepName));
+}
+
+TEST_F(WizardDriverTest, TheLayoutIsScaledFromItsDesignToTheScreenResolution) {
+  for (const int dpi : {96, 144}) {
+    SCOPED_TRACE(dpi);
+    const ScreenResolution resolution(static_cast<DWORD>(dpi));
+    const UpdateProgram program(program_);
+    ASSERT_TRUE(program.Started());
+    Wizard wizard(program);
+    ASSERT_TRUE(wizard.Find());
+    ASSERT_TRUE(wizard.WaitForPage(kWelcomeStepName));
+    // The designed client area of 579 x 383 pixels at 96 dpi, the title band 37 pixels high, the
+    // buttons 25 pixels high: each scaled as MulDiv rounds.
+    const SIZE client = ClientSize(wizard.Window());
+    EXPECT_EQ(client.cx, ::MulDiv(579, dpi, 96));
+    EXPECT_EQ(client.cy, ::MulDiv(383, dpi, 96));
+    EXPECT_EQ(ClientSize(wizard.Button(kIdTitle)).cy, ::MulDiv(37, dpi, 96));
+    EXPECT_EQ(ClientSize(wizard.Button(kIdButtonNext)).cy, ::MulDiv(25, dpi, 96));
+    ASSERT_TRUE(::PostMessageW(wizard.Window(), WM_CLOSE, 0, 0));
+    EXPECT_EQ(program.WaitForExit(), 2u);
+  }
 }
 
 }  // namespace
