@@ -33,6 +33,24 @@ HFONT CreatePixelFont(const wchar_t* family, int pixels, int dpi, bool bold) {
                        DEFAULT_PITCH | FF_DONTCARE, family);
 }
 
+void RegisterWindowClass(const wchar_t* name, int background, HICON icon) {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = ::DefWindowProcW;
+  windowClass.hInstance = ::GetModuleHandleW(nullptr);
+  windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hIcon = icon;
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(background + 1));
+  windowClass.lpszClassName = name;
+  // A class registered already answers ERROR_CLASS_ALREADY_EXISTS, which is no failure here.
+  ::RegisterClassExW(&windowClass);
+}
+
+HWND CreateChild(HWND parent, const wchar_t* windowClass, const wchar_t* text, DWORD style, int id, DWORD exStyle) {
+  return ::CreateWindowExW(exStyle, windowClass, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr), nullptr);
+}
+
 int WindowDpi(HWND window) {
   // GetDpiForWindow exists from Windows 10 1607: looked up, so that older systems still run.
   using GetDpiForWindowEntry = UINT(WINAPI*)(HWND);

@@ -59,6 +59,15 @@ class GdiObject {
 // A font of `family` whose em is `pixels` high at 96 dpi, at `dpi`.
 HFONT CreatePixelFont(const wchar_t* family, int pixels, int dpi, bool bold = false);
 
+// Registers a window class of the program (once; again does nothing) with the arrow cursor, the
+// background of the system colour `background` (COLOR_...) and the default window procedure: the
+// window replaces it with its own once it is made and knows its object.
+void RegisterWindowClass(const wchar_t* name, int background, HICON icon = nullptr);
+
+// A visible child window (a control) of `parent` with the identifier `id`.
+HWND CreateChild(HWND parent, const wchar_t* windowClass, const wchar_t* text, DWORD style, int id,
+                 DWORD exStyle = 0);
+
 // The dots per inch of the monitor the window is on (per-monitor awareness), else the system's.
 int WindowDpi(HWND window);
 

@@ -110,11 +110,9 @@ HDC PrinterChoice::Choose(HWND owner) {
 }
 
 Win32RichText::Win32RichText(HWND parent, int id)
-    : window_(::CreateWindowExW(WS_EX_CLIENTEDGE, RichEditClass(), L"",
-                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY |
-                                    ES_AUTOVSCROLL,
-                                0, 0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                ::GetModuleHandleW(nullptr), nullptr)) {
+    : window_(winui::CreateChild(parent, RichEditClass(), L"",
+                                 WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, id,
+                                 WS_EX_CLIENTEDGE)) {
   // The report may grow past the control's default limit of 32 767 characters.
   ::SendMessageW(window_, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
   ::SendMessageW(window_, EM_SETUNDOLIMIT, 0, 0);

@@ -15,24 +15,6 @@ constexpr int kHeadingHeight = 32;
 constexpr int kPrintButtonLeft = 4;
 constexpr int kPrintButtonSize = 24;
 
-HINSTANCE Instance() {
-  return ::GetModuleHandleW(nullptr);
-}
-
-void RegisterPageClass() {
-  static const bool registered = [] {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = ::DefWindowProcW;  // replaced per page as it is created
-    windowClass.hInstance = Instance();
-    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = kPageClass;
-    return ::RegisterClassExW(&windowClass) != 0;
-  }();
-  (void)registered;
-}
-
 // The page designs of 120 dpi, at the 96 dpi the program lays itself out for.
 int FromPageDesign(int value) {
   return ::MulDiv(value, USER_DEFAULT_SCREEN_DPI, 120);
@@ -143,11 +125,11 @@ void DrawCompanyPicture(HDC dc, int left, int top, int dpi) {
 // ---------------------------------------------------------------------------------------------
 
 Win32Page::Win32Page(HWND wizard, const char* name) : name_(name) {
-  RegisterPageClass();
+  winui::RegisterWindowClass(kPageClass, COLOR_BTNFACE);
   // A control parent: Tab and the dialog keys go through the page's controls.
   window_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, Wide(name).c_str(),
-                              WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, 0, 0, 0, 0, wizard, nullptr, Instance(),
-                              nullptr);
+                              WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, 0, 0, 0, 0, wizard, nullptr,
+                              ::GetModuleHandleW(nullptr), nullptr);
   ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   ::SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Win32Page::Procedure));
 }
@@ -176,8 +158,7 @@ LRESULT Win32Page::Message(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 HWND Win32Page::CreateControl(const wchar_t* windowClass, const wchar_t* text, DWORD style, int id, DWORD exStyle) {
-  return ::CreateWindowExW(exStyle, windowClass, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, window_,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
+  return winui::CreateChild(window_, windowClass, text, style, id, exStyle);
 }
 
 void Win32Page::Place(const RECT& area, int dpi, HFONT pageFont) {

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "platform/Errors.h"
 #include "platform/FileUtils.h"
 #include "platform/Messages.h"
@@ -28,25 +30,6 @@ constexpr DesignedButton kButtons[] = {
 };
 constexpr RECT kVersionLabel{10, 10, 10 + 250, 10 + 16};
 
-HINSTANCE Instance() {
-  return ::GetModuleHandleW(nullptr);
-}
-
-void RegisterWizardClass() {
-  static const bool registered = [] {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = ::DefWindowProcW;  // replaced as the window is created
-    windowClass.hInstance = Instance();
-    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hIcon = ::LoadIconW(nullptr, IDI_APPLICATION);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = kWizardClass;
-    return ::RegisterClassExW(&windowClass) != 0;
-  }();
-  (void)registered;
-}
-
 // The window rectangle around a client area, for the frame at `dpi`.
 RECT FrameAround(int width, int height, DWORD style, DWORD exStyle, int dpi) {
   RECT frame{0, 0, width, height};
@@ -68,20 +51,19 @@ bool Usable(HWND control) {
 }  // namespace
 
 WizardWindow::WizardWindow() {
-  RegisterWizardClass();
+  winui::RegisterWindowClass(kWizardClass, COLOR_BTNFACE, ::LoadIconW(nullptr, IDI_APPLICATION));
   // A dialog border: caption and close box, no minimise or maximise box, a fixed size.
   constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
   constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT | WS_EX_APPWINDOW;
   window_ = ::CreateWindowExW(kExStyle, kWizardClass, L"", kStyle, CW_USEDEFAULT, CW_USEDEFAULT, 100, 100, nullptr,
-                              nullptr, Instance(), nullptr);
+                              nullptr, ::GetModuleHandleW(nullptr), nullptr);
   if (window_ == nullptr) throw Error("La fenêtre de l'assistant ne peut pas être créée.");
   ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   ::SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WizardWindow::Procedure));
   dpi_ = winui::WindowDpi(window_);
 
   auto control = [this](const wchar_t* windowClass, const wchar_t* text, DWORD style, int id) {
-    return ::CreateWindowExW(0, windowClass, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, window_,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
+    return winui::CreateChild(window_, windowClass, text, style, id);
   };
   title_ = control(L"STATIC", L"", SS_OWNERDRAW, kIdTitle);
   version_ = control(L"STATIC", L"Version : ", SS_OWNERDRAW, kIdVersion);
