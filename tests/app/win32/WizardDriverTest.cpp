@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -35,9 +36,11 @@ using namespace std::chrono_literals;
 
 constexpr auto kPatience = 60s;
 const wchar_t* const kSuiteKey = L"SOFTWARE\\KORVANE S.A.\\WinTessivo\\Program";
-const wchar_t* const kProgramFile = L"C:\\WKorvane\\TSV\\Programs\\WinTessivo.exe";
-const fs::path kSuiteRoot = L"C:\\WKorvane";
-const fs::path kCommonFolder = L"C:\\WKorvane\\Common\\Programs";
+// The test's own suite, in a folder of its own: other tests of the prefix may lay out C:\WKorvane.
+const fs::path kTestFolder = L"C:\\WizardWindowTest";
+const fs::path kSuiteRoot = kTestFolder / L"WKorvane";
+const fs::path kProgramFile = kSuiteRoot / L"TSV\\Programs\\WinTessivo.exe";
+const fs::path kCommonFolder = kSuiteRoot / L"Common\\Programs";
 
 std::string Utf8(const std::wstring& text) {
   if (text.empty()) return {};
@@ -337,20 +340,41 @@ class WizardDriverTest : public ::testing::Test {
     // The wizard's sizes as the system gives them to the window, not scaled for this program.
     ::SetProcessDPIAware();
     HKEY key = nullptr;
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kSuiteKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kSuiteKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key,
+                                nullptr),
               ERROR_SUCCESS);
-    const std::wstring value = kProgramFile;
-    ::RegSetValueExW(key, L"Filename", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    // The registration of the prefix's own installation, if any, comes back afterwards.
+    wchar_t previous[1024] = {};
+    DWORD size = sizeof previous - sizeof(wchar_t);
+    if (::RegQueryValueExW(key, L"Filename", nullptr, nullptr, reinterpret_cast<BYTE*>(previous), &size) ==
+        ERROR_SUCCESS) {
+      previousProgram_ = previous;
+    }
+    SetProgramFile(key, kProgramFile.wstring());
     ::RegCloseKey(key);
-    fs::create_directories(fs::path(kProgramFile).parent_path());
+    fs::create_directories(kProgramFile.parent_path());
   }
 
   static void TearDownTestSuite() {
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\KORVANE S.A.");
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kSuiteKey, 0, KEY_WRITE, &key) == ERROR_SUCCESS) {
+      if (previousProgram_) {
+        SetProgramFile(key, *previousProgram_);
+      } else {
+        ::RegDeleteValueW(key, L"Filename");
+      }
+      ::RegCloseKey(key);
+    }
     std::error_code ignored;
-    fs::remove_all(kSuiteRoot, ignored);
+    fs::remove_all(kTestFolder, ignored);
   }
+
+  static void SetProgramFile(HKEY key, const std::wstring& value) {
+    ::RegSetValueExW(key, L"Filename", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  }
+
+  static inline std::optional<std::wstring> previousProgram_;
 
   void SetUp() override {
     program_ = PathFromEnvironment("KV_WIZARD_PROGRAM");
