@@ -195,8 +195,20 @@ std::string Win32RichText::PlainText() const {
   return Utf8(text);
 }
 
-void Win32RichText::SetDefaultFont(HFONT font) {
-  ::SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+void Win32RichText::SetDefaultFormat(const wchar_t* family, int pixels) {
+  CHARFORMAT2W format{};
+  format.cbSize = sizeof format;
+  // Every attribute: the control's own default is the system font, bold on some systems.
+  format.dwMask = CFM_FACE | CFM_SIZE | CFM_CHARSET | CFM_BOLD | CFM_ITALIC | CFM_UNDERLINE | CFM_STRIKEOUT |
+                  CFM_WEIGHT | CFM_COLOR;
+  format.dwEffects = CFE_AUTOCOLOR;
+  format.wWeight = FW_NORMAL;
+  format.bCharSet = DEFAULT_CHARSET;
+  // Twips: 1440 an inch, 96 pixels an inch at the design's resolution.
+  format.yHeight = ::MulDiv(pixels, 1440, USER_DEFAULT_SCREEN_DPI);
+  const std::wstring face = family;
+  face.copy(format.szFaceName, std::min<std::size_t>(face.size(), LF_FACESIZE - 1));
+  ::SendMessageW(window_, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
 }
 
 void Win32RichText::ScrollToEnd() {

@@ -48,8 +48,10 @@ class Win32RichText : public RichTextControl {
   std::string PlainText() const override;
 
   HWND Handle() const { return window_; }
-  // The font of text without a format of its own.
-  void SetDefaultFont(HFONT font);
+  // The font of text without a format of its own: `family`, its em `pixels` high at 96 dpi. The
+  // control keeps it in points and scales it to its monitor itself; a font given by WM_SETFONT
+  // would replace every format of the text.
+  void SetDefaultFormat(const wchar_t* family, int pixels);
   // Moves the insertion point to the end and scrolls it into view.
   void ScrollToEnd();
   // Prints the whole content on `printer` as one document under `title` (the print queue's name).

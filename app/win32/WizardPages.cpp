@@ -286,11 +286,12 @@ LRESULT WelcomePage::Message(UINT message, WPARAM wParam, LPARAM lParam) {
 // ---------------------------------------------------------------------------------------------
 
 PrintablePage::PrintablePage(HWND wizard, const char* name, int headingPixels, int textPixels)
-    : Win32Page(wizard, name), headingPixels_(headingPixels), textPixels_(textPixels) {
+    : Win32Page(wizard, name), headingPixels_(headingPixels) {
   // The first child is the topmost: the button stays above the heading it sits in.
   print_ = CreateControl(L"BUTTON", L"Imprimer", BS_OWNERDRAW | WS_TABSTOP | WS_CLIPSIBLINGS, kIdPrint);
   heading_ = CreateControl(L"STATIC", L"", SS_OWNERDRAW | WS_CLIPSIBLINGS, kIdHeading);
   text_ = std::make_unique<Win32RichText>(Handle(), kIdRichText);
+  text_->SetDefaultFormat(L"MS Sans Serif", textPixels);
 
   tooltip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Handle(), nullptr, ::GetModuleHandleW(nullptr),
@@ -310,9 +311,6 @@ PrintablePage::PrintablePage(HWND wizard, const char* name, int headingPixels, i
 void PrintablePage::Layout(int width, int height) {
   if (fontDpi_ != Dpi()) {
     headingFont_.Reset(winui::CreatePixelFont(L"MS Sans Serif", headingPixels_, Dpi()));
-    HFONT font = winui::CreatePixelFont(L"MS Sans Serif", textPixels_, Dpi());
-    text_->SetDefaultFont(font);
-    textFont_.Reset(font);
     fontDpi_ = Dpi();
   }
   const int headingHeight = Scaled(kHeadingHeight);

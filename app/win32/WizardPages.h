@@ -106,14 +106,12 @@ class PrintablePage : public Win32Page {
 
  private:
   int headingPixels_;
-  int textPixels_;
   HWND heading_;
   HWND print_;
   HWND tooltip_;
   std::unique_ptr<Win32RichText> text_;
   winui::GdiObject<HFONT> headingFont_;
-  winui::GdiObject<HFONT> textFont_;
-  int fontDpi_ = 0;  // the resolution the fonts were made for
+  int fontDpi_ = 0;  // the resolution the heading's font was made for
 };
 
 // The report page; it owns the printer choice both pages share.
