@@ -22,3 +22,6 @@ add_test(NAME win.wizard_window COMMAND kv_wizard_driver)
 set_tests_properties(win.wizard_window PROPERTIES
   FIXTURES_REQUIRED wizard_program TIMEOUT 300
   ENVIRONMENT "LANG=fr_FR.UTF-8;LC_ALL=fr_FR.UTF-8;KV_WIZARD_PROGRAM=${KV_WIZARD_WORK}/KorvaneFichiersCommuns.exe;KV_WIZARD_PACKAGE=${KV_HOST_DEMO_PACKAGE}")
+
+# The window's own parts, in process.
+kv_add_windows_test(kv_win32_window_tests LIBRARIES kv_win32_window SOURCES ${CMAKE_CURRENT_LIST_DIR}/RichTextTest.cpp)
