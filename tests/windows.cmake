@@ -58,3 +58,5 @@ target_link_libraries(kv_hold_file PRIVATE kv_platform)
 add_test(NAME win.end_to_end
   COMMAND bash ${T}/products/win32/EndToEnd.sh ${KV_HOST_BUILD} ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/end-to-end)
 set_tests_properties(win.end_to_end PROPERTIES TIMEOUT 600)
+
+include(${CMAKE_CURRENT_SOURCE_DIR}/app/win32/WizardWindow.cmake)

@@ -1,40 +1,34 @@
 // korvane-update.exe: the update wizard on Windows, a program of the window subsystem. With /SILENT
 // (--unattended) it runs the wizard without a window (wizard/UnattendedRunner.h) and writes its
-// messages to the console it was started from. The wizard's window is not part of the Windows
-// program yet: started without /SILENT, the program says so and ends.
+// messages to the console it was started from. Otherwise it refuses to run twice, reads its
+// package, creates the wizard window, its pages, the update engine and the wizard's controller in
+// a fixed order, runs the message loop until the window closes and exits with the run's outcome.
 #include <cstdio>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/Package.h"
+#include "platform/Messages.h"
+#include "products/ProductCatalog.h"
 #include "wizard/CommandLine.h"
 #include "wizard/InstanceGuard.h"
 #include "wizard/UnattendedRunner.h"
 
 // The system's headers after the project's, whose names they would otherwise rename.
-// clang-format off
-#include <windows.h>
-#include <shellapi.h>
-// clang-format on
+#include "app/win32/SystemApi.h"
+#include "app/win32/Win32RichText.h"
+#include "app/win32/Win32UserInterface.h"
+#include "app/win32/WizardApplication.h"
+#include "app/win32/WizardPages.h"
+#include "app/win32/WizardWindow.h"
 
 namespace {
 
-std::string Utf8(const wchar_t* text) {
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return {};
-  std::string utf8(static_cast<std::size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), size, nullptr, nullptr);
-  utf8.pop_back();  // the terminating null
-  return utf8;
-}
-
-std::wstring Wide(const std::string& utf8) {
-  const int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 1), L'\0');
-  if (size > 0) ::MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), size);
-  wide.pop_back();
-  return wide;
-}
+using kv::winui::Utf8;
+using kv::winui::Wide;
 
 // The arguments after the program's name, in UTF-8.
 std::vector<std::string> Arguments() {
@@ -64,6 +58,33 @@ void ShowMessage(const std::string& text, UINT icon) {
   ::MessageBoxW(nullptr, Wide(text).c_str(), Wide(kv::ApplicationTitle()).c_str(), MB_OK | icon);
 }
 
+// The wizard in its window.
+int RunWizard(const kv::CommandLine& commandLine) {
+  // Held until the process ends; the system releases it then, however the process ends.
+  kv::InstanceGuard guard;
+  if (guard.IsAlreadyRunning()) return kv::kExitCompleted;
+  const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
+  ::InitCommonControlsEx(&controls);
+
+  kv::Win32UserInterface windows;
+  const kv::ScopedUi ui(windows);
+
+  const std::unique_ptr<kv::PackageSource> package = kv::OpenProgramPackage(commandLine);
+  if (!package) return kv::kExitNoPackage;
+  const kv::CurrentPackageScope packageScope(*package);
+
+  std::optional<kv::ReportLog> log;
+  if (!kv::OpenReportLog(commandLine, log)) return kv::kExitCannotCreateLog;
+
+  const kv::SuiteProductCatalog products;
+  kv::WizardApplication forms(products, kv::ProgramUpdaters());
+  if (log) forms.frmEndInstall->Text().OnLine([&log](const std::string& line) { log->Append(line); });
+
+  forms.frmMain->Show();
+  kv::RunMessageLoop();
+  return forms.Controller->ExitCode();
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -84,9 +105,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     return kv::kExitUsage;
   }
   if (commandLine.unattended) return kv::RunUnattendedProgram(commandLine);
-  ShowMessage(
-      "La fenêtre de l'assistant n'est pas encore disponible dans cette version pour Windows.\r\n"
-      "Lancez la mise à jour sans surveillance avec l'option /SILENT.",
-      MB_ICONINFORMATION);
-  return kv::kExitUsage;
+  return RunWizard(commandLine);
 }
