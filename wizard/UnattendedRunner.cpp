@@ -62,6 +62,9 @@ int RunUnattended(WizardController& wizard) {
   }
 }
 
+namespace {
+
+// nullptr with the error shown when there is no package or it cannot be read.
 std::unique_ptr<PackageSource> OpenProgramPackage(const CommandLine& commandLine) {
   try {
     if (commandLine.packageFile) return OpenPackageFile(*commandLine.packageFile);
@@ -75,15 +78,24 @@ std::unique_ptr<PackageSource> OpenProgramPackage(const CommandLine& commandLine
   return nullptr;
 }
 
-bool OpenReportLog(const CommandLine& commandLine, std::optional<ReportLog>& log) {
-  if (!commandLine.logFile) return true;
-  try {
-    log.emplace(*commandLine.logFile);
-    return true;
-  } catch (const std::exception& error) {
-    ShowError(error.what());
-    return false;
+}  // namespace
+
+int RunWithPackageAndLog(const CommandLine& commandLine,
+                         const std::function<int(std::optional<ReportLog>& log)>& run) {
+  const std::unique_ptr<PackageSource> package = OpenProgramPackage(commandLine);
+  if (!package) return kExitNoPackage;
+  const CurrentPackageScope packageScope(*package);
+
+  std::optional<ReportLog> log;
+  if (commandLine.logFile) {
+    try {
+      log.emplace(*commandLine.logFile);
+    } catch (const std::exception& error) {
+      ShowError(error.what());
+      return kExitCannotCreateLog;
+    }
   }
+  return run(log);
 }
 
 int RunUnattendedProgram(const CommandLine& commandLine) {
@@ -93,17 +105,13 @@ int RunUnattendedProgram(const CommandLine& commandLine) {
   ConsoleUserInterface console(commandLine.answerYes);
   const ScopedUi ui(console);
 
-  const std::unique_ptr<PackageSource> package = OpenProgramPackage(commandLine);
-  if (!package) return kExitNoPackage;
-  const CurrentPackageScope packageScope(*package);
-
-  std::optional<ReportLog> log;
-  if (!OpenReportLog(commandLine, log)) return kExitCannotCreateLog;
-  const SuiteProductCatalog products;
-  HiddenWizardView hidden;
-  WindowlessWizard wizard(hidden, products, ProgramUpdaters());
-  if (log) wizard.ReportText.OnLine([&log](const std::string& line) { log->Append(line); });
-  return RunUnattended(*wizard.Controller);
+  return RunWithPackageAndLog(commandLine, [](std::optional<ReportLog>& log) {
+    const SuiteProductCatalog products;
+    HiddenWizardView hidden;
+    WindowlessWizard wizard(hidden, products, ProgramUpdaters());
+    if (log) wizard.ReportText.OnLine([&log](const std::string& line) { log->Append(line); });
+    return RunUnattended(*wizard.Controller);
+  });
 }
 
 }  // namespace kv

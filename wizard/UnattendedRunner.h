@@ -5,6 +5,7 @@
 #pragma once
 
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,7 +19,6 @@
 namespace kv {
 
 struct CommandLine;
-class PackageSource;
 class ProductCatalog;
 
 // The report's log: each line as the report receives it, UTF-8, one line per report line, written
@@ -75,13 +75,13 @@ class WindowlessWizard {
 // Answers the exit code.
 int RunUnattended(WizardController& wizard);
 
-// The package named on the command line, else the one the program carries; nullptr with the
-// error shown when there is none or it cannot be read.
-std::unique_ptr<PackageSource> OpenProgramPackage(const CommandLine& commandLine);
-
-// The log the command line names, if any, in `log`; false when it cannot be created, with the
-// error shown.
-bool OpenReportLog(const CommandLine& commandLine, std::optional<ReportLog>& log);
+// What every front end does once its guard is taken and its interface installed: opens the
+// program's package (the one the command line names, else the one the program carries; the
+// current package until `run` returns) and the log the command line names,
+// if any, then answers run(log). kExitNoPackage or kExitCannotCreateLog, with the error shown, when
+// either cannot be opened.
+int RunWithPackageAndLog(const CommandLine& commandLine,
+                         const std::function<int(std::optional<ReportLog>& log)>& run);
 
 // The whole unattended program after its command line: the single-instance guard, the console's
 // message boxes, the package, the log, the run. Answers the exit code.

@@ -15,7 +15,6 @@
 #include "app/qt/WizardApplication.h"
 #include "app/qt/frmEndInstallUnit.h"
 #include "app/qt/frmMainUnit.h"
-#include "engine/Package.h"
 #include "platform/Messages.h"
 #include "products/ProductCatalog.h"
 #include "wizard/CommandLine.h"
@@ -47,19 +46,14 @@ int main(int argc, char** argv) {
   kv::QtUserInterface windows;
   const kv::ScopedUi ui(windows);
 
-  const std::unique_ptr<kv::PackageSource> package = kv::OpenProgramPackage(commandLine);
-  if (!package) return kv::kExitNoPackage;
-  const kv::CurrentPackageScope packageScope(*package);
+  return kv::RunWithPackageAndLog(commandLine, [](std::optional<kv::ReportLog>& log) {
+    const kv::SuiteProductCatalog products;
+    kv::WizardApplication forms(products, kv::ProgramUpdaters());
+    if (log)
+      forms.frmEndInstall->RichEditReport->OnLine([&log](const std::string& line) { log->Append(line); });
 
-  std::optional<kv::ReportLog> log;
-  if (!kv::OpenReportLog(commandLine, log)) return kv::kExitCannotCreateLog;
-
-  const kv::SuiteProductCatalog products;
-  kv::WizardApplication forms(products, kv::ProgramUpdaters());
-  if (log)
-    forms.frmEndInstall->RichEditReport->OnLine([&log](const std::string& line) { log->Append(line); });
-
-  forms.frmMain->show();
-  QApplication::exec();
-  return forms.Controller->ExitCode();
+    forms.frmMain->show();
+    QApplication::exec();
+    return forms.Controller->ExitCode();
+  });
 }

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/Package.h"
 #include "platform/Messages.h"
 #include "products/ProductCatalog.h"
 #include "wizard/CommandLine.h"
@@ -69,20 +68,15 @@ int RunWizard(const kv::CommandLine& commandLine) {
   kv::Win32UserInterface windows;
   const kv::ScopedUi ui(windows);
 
-  const std::unique_ptr<kv::PackageSource> package = kv::OpenProgramPackage(commandLine);
-  if (!package) return kv::kExitNoPackage;
-  const kv::CurrentPackageScope packageScope(*package);
+  return kv::RunWithPackageAndLog(commandLine, [](std::optional<kv::ReportLog>& log) {
+    const kv::SuiteProductCatalog products;
+    kv::WizardApplication forms(products, kv::ProgramUpdaters());
+    if (log) forms.frmEndInstall->Text().OnLine([&log](const std::string& line) { log->Append(line); });
 
-  std::optional<kv::ReportLog> log;
-  if (!kv::OpenReportLog(commandLine, log)) return kv::kExitCannotCreateLog;
-
-  const kv::SuiteProductCatalog products;
-  kv::WizardApplication forms(products, kv::ProgramUpdaters());
-  if (log) forms.frmEndInstall->Text().OnLine([&log](const std::string& line) { log->Append(line); });
-
-  forms.frmMain->Show();
-  kv::RunMessageLoop();
-  return forms.Controller->ExitCode();
+    forms.frmMain->Show();
+    kv::RunMessageLoop();
+    return forms.Controller->ExitCode();
+  });
 }
 
 }  // namespace
