@@ -1,6 +1,7 @@
 #include "wizard/InstanceGuard.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "formats/Text.h"
 #include "platform/Win32.h"
@@ -38,8 +39,11 @@ bool InstanceGuard::IsAlreadyRunning() {
 
 bool InstanceGuard::IsAlreadyRunning(const std::string& name) {
   if (name.empty()) return false;
-  InstanceSemaphore = win::NamedSemaphore::Create(name);
-  return InstanceSemaphore.IsOpen() && win::GetLastError() == win::ERROR_ALREADY_EXISTS;
+  win::NamedSemaphore semaphore = win::NamedSemaphore::Create(name);
+  // Read before a semaphore taken earlier is closed, which could set the last error again.
+  const bool heldElsewhere = semaphore.IsOpen() && win::GetLastError() == win::ERROR_ALREADY_EXISTS;
+  InstanceSemaphore = std::move(semaphore);
+  return heldElsewhere;
 }
 
 }  // namespace kv
