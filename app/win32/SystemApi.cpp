@@ -1,23 +1,18 @@
 #include "app/win32/SystemApi.h"
 
+#include "formats/Text.h"
+
 namespace kv::winui {
 
+// The same conversions as the Win32 backend's, so that a text reaches the window as it reaches
+// the file system.
 std::wstring Wide(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  const int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
-  return wide;
+  const std::u16string units = text::Utf8ToUtf16(utf8);
+  return std::wstring(units.begin(), units.end());
 }
 
 std::string Utf8(std::wstring_view utf16) {
-  if (utf16.empty()) return {};
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), nullptr, 0,
-                                         nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), utf8.data(), size, nullptr,
-                        nullptr);
-  return utf8;
+  return text::Utf16ToUtf8(std::u16string(utf16.begin(), utf16.end()));
 }
 
 std::string WindowText(HWND window) {

@@ -107,8 +107,7 @@ std::string SearchLibrary(const std::string& name) {
         PathWithDelimiter(GetWindowsDirectory())}) {
     if (folder.empty()) continue;
     const std::string candidate = folder + name;
-    const DWORD attributes = ::GetFileAttributesW(WidePath(candidate).c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return candidate;
+    if (IsExistingFile(candidate)) return candidate;
   }
   ::SetLastError(ERROR_MOD_NOT_FOUND);
   return {};
